@@ -1,0 +1,35 @@
+# Compile options shared by every target, carried by one interface target.
+add_library(tova_options INTERFACE)
+target_compile_options(tova_options INTERFACE
+  -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+
+if(TOVA_SANITIZER STREQUAL "address")
+  set(_tova_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(TOVA_SANITIZER STREQUAL "thread")
+  set(_tova_san -fsanitize=thread)
+endif()
+if(_tova_san)
+  # Applied to the whole tree (not just tova_options) so that loadable modules and the
+  # executables that host them always agree on the runtime.
+  add_compile_options(${_tova_san})
+  add_link_options(${_tova_san})
+endif()
+
+# Handheld modules (HARLIX.DLL, Velkor.exe): ELF shared objects that resolve the
+# Windows CE API against the executable that loads them; only their entry points are
+# visible and their own symbols bind inside the module.
+function(tova_add_device_module target)
+  cmake_parse_arguments(M "" "OUTPUT_NAME;SUFFIX" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} MODULE ${M_SOURCES})
+  target_link_libraries(${target} PRIVATE tova_options wince_api ${M_LIBS})
+  set_target_properties(${target} PROPERTIES
+    PREFIX "" OUTPUT_NAME "${M_OUTPUT_NAME}" SUFFIX "${M_SUFFIX}"
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic)
+endfunction()
+
+# An executable that loads handheld modules exports the platform API for them.
+function(tova_host_modules target)
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+endfunction()

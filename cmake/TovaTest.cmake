@@ -1,0 +1,29 @@
+include(GoogleTest)
+
+# tova_add_test(name SOURCES ... [LIBS ...] [LABELS ...] [HOSTS_MODULES])
+#   One GoogleTest executable registered with CTest. HOSTS_MODULES marks a test that
+#   dlopens handheld modules, which resolve the platform API against it.
+function(tova_add_test name)
+  cmake_parse_arguments(T "HOSTS_MODULES" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE tova_options GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
+  if(T_HOSTS_MODULES)
+    tova_host_modules(${name})
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOVA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# tova_add_benchmark(name SOURCES ... [LIBS ...]): built only when Google Benchmark exists;
+# never registered as a test.
+function(tova_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT benchmark_FOUND)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE tova_options benchmark::benchmark benchmark::benchmark_main ${B_LIBS})
+endfunction()
