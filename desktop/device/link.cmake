@@ -1,0 +1,1 @@
+# Link monitor, wrappers and service client: sources and tests.

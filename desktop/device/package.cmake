@@ -1,0 +1,1 @@
+# ROM package reader and transfer engine: sources and tests.
