@@ -46,7 +46,8 @@ namespace segment_table_detail {
 constexpr bool SegmentsAreContiguous() {
     uint32_t offset = kPackageSegmentsOffset;
     for (const SegmentEntry& s : kSegmentTable) {
-        if (s.packageOffset != offset || s.size % 0x80000 != 0) return false;
+        // Every segment fills whole 256 KiB flash blocks.
+        if (s.packageOffset != offset || s.size % 0x40000 != 0) return false;
         offset += s.size;
     }
     return offset == kPackageMinimumBytes;
