@@ -17,10 +17,11 @@ struct RomSpec {
     std::u16string versionText;        // at most 16 UTF-16 units are kept
 };
 
+// Both builders throw std::invalid_argument, with ValidateSpec's reason, for a spec that
+// cannot be built.
+
 // The flash image from kImageFlashAddress: kPackageSegmentsBytes (0x19C0000) bytes.
 std::vector<uint8_t> BuildSegments(const RomSpec& spec);
-
-// Both throw std::invalid_argument, with ValidateSpec's reason, for a spec that cannot be built.
 
 // A whole package: the scrambled 36-byte header, 476 filler bytes, then BuildSegments.
 std::vector<uint8_t> BuildPackage(const RomSpec& spec);
