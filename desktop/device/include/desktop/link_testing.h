@@ -1,0 +1,25 @@
+// Seams and resets for tests of the link monitor. The program itself never calls these.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "rapi/rapi.h"
+
+namespace link_testing {
+
+// Replaces CeRapiInit in the connection-start thread; an empty function restores it.
+void SetRapiInitHook(std::function<HRESULT()> hook);
+// Makes StartLink's thread creation fail, as when the system has no threads left.
+void SetThreadCreationFails(bool fails);
+// Connection-start threads created since the last Reset.
+uint32_t LinkStartThreadsCreated();
+// Makes a running LinkWatchdogThread return at its next step; join it afterwards.
+void StopWatchdog();
+// Back to the state at program start, so that another test can run the monitor: cancels
+// waiting CeRapiInit calls, waits for every connection-start thread (abandoned ones too) to
+// end, clears the flag, the quiesce and the stop request, and removes the seams.
+// Call it after the watchdog thread has returned.
+void Reset();
+
+}  // namespace link_testing

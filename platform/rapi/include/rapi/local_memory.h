@@ -1,0 +1,26 @@
+// The desktop's local heap, as the remote API's block-mode rule uses it: the caller
+// allocates an invocation's input with LocalAlloc and CeRapiInvoke releases it; the output
+// comes back from LocalAlloc and the caller releases it. Kept in namespace win32 because
+// the handheld's LocalAlloc/LocalFree (wince/api.h) may live in the same executable.
+#pragma once
+
+#include <cstddef>
+
+#include "wince/types.h"
+
+namespace win32 {
+
+// LPTR / LMEM_FIXED blocks; LMEM_ZEROINIT zero-fills. Null on failure.
+HLOCAL LocalAlloc(UINT uFlags, size_t uBytes);
+// Address of a block (fixed blocks: the block itself); null for anything not allocated here.
+LPVOID LocalLock(HLOCAL hMem);
+BOOL LocalUnlock(HLOCAL hMem);
+// Null on success; hMem itself when it is not a live block (nothing is touched then).
+HLOCAL LocalFree(HLOCAL hMem);
+
+// Blocks currently allocated and not released (tests check releases with it).
+size_t LocalBlocksOutstanding();
+// Makes the next `count` LocalAlloc calls fail, as an exhausted heap would.
+void FailNextLocalAllocs(unsigned count);
+
+}  // namespace win32
