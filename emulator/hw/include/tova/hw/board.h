@@ -1,0 +1,80 @@
+// The handheld's board: every hardware model, mapped on one bus at the kernel's fixed
+// virtual addresses.
+//   0x80000000, 0xA0000000  flash, cached / uncached (32 MiB each)
+//   0x84000000, 0xA4000000  RAM, cached / uncached (the model's size)
+//   0xA8100000              memory controller (recorded registers)
+//   0xA8F00000, 0xA9500000  other registers the flasher writes (recorded)
+//   0xA9000000              GPIO (pin 21 is the reset line)
+//   0xBE000000, 0xBE042000  display frames 0 and 1 (the screen shows frame 1)
+//   0xBE040000              display controller words (recorded; 0xBE0401B0 reads non-zero
+//                           after power-on, which says the screen is at 0xBE042000)
+#pragma once
+
+#include <cstdint>
+
+#include "shared/configuration.h"
+#include "tova/hw/bus.h"
+#include "tova/hw/display.h"
+#include "tova/hw/flash.h"
+#include "tova/hw/gpio.h"
+#include "tova/hw/page_allocator.h"
+#include "tova/hw/ram.h"
+#include "tova/hw/registers.h"
+
+namespace tova::hw {
+
+inline constexpr uint32_t kFlashCachedWindow = 0x80000000;
+inline constexpr uint32_t kFlashUncachedWindow = 0xA0000000;
+inline constexpr uint32_t kRamCachedWindow = 0x84000000;
+inline constexpr uint32_t kRamUncachedWindow = 0xA4000000;
+inline constexpr uint32_t kRamPhysical = 0xA0000000;
+inline constexpr uint32_t kMemoryControllerBase = 0xA8100000;
+inline constexpr uint32_t kMemoryControllerBytes = 0x1000;
+inline constexpr uint32_t kGpioBase = 0xA9000000;
+inline constexpr uint32_t kOtherRegistersA = 0xA8F00000;
+inline constexpr uint32_t kOtherRegistersB = 0xA9500000;
+inline constexpr uint32_t kOtherRegistersBytes = 0x1000;
+inline constexpr uint32_t kFrameBase[2] = {0xBE000000, 0xBE042000};
+inline constexpr uint32_t kDisplayControllerBase = 0xBE040000;
+inline constexpr uint32_t kDisplayControllerBytes = 0x2000;
+inline constexpr uint32_t kDisplayScreenBaseWord = 0x1B0;  // offset in the display controller
+inline constexpr uint32_t kDisplayScreenBasePowerOn = 0x00042000;
+
+class Board {
+public:
+    explicit Board(const ModelAddresses& model);
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    const ModelAddresses& Model() const { return model_; }
+    hw::Bus& Bus() { return bus_; }
+    FlashModel& Flash() { return flash_; }
+    hw::Ram& Ram() { return ram_; }
+    PageAllocator& Pages() { return pages_; }
+    hw::Gpio& Gpio() { return gpio_; }
+    hw::Display& Display() { return display_; }
+    RecordedRegisters& MemoryController() { return memoryController_; }
+    RecordedRegisters& DisplayController() { return displayController_; }
+    // The recorded register block that holds a bus address, or null.
+    RecordedRegisters* RegistersAt(uint32_t address);
+
+    // Hardware reset: flash back to read array, GPIO and registers to power-on state, the
+    // processes' page reservations forgotten. RAM content and display memory are kept
+    // (clearing RAM is the caller's choice: Ram().Clear()).
+    void Reset();
+
+private:
+    ModelAddresses model_;
+    hw::Bus bus_;
+    FlashModel flash_;
+    hw::Ram ram_;
+    PageAllocator pages_;
+    hw::Gpio gpio_;
+    hw::Display display_;
+    RecordedRegisters memoryController_;
+    RecordedRegisters displayController_;
+    RecordedRegisters otherA_;
+    RecordedRegisters otherB_;
+};
+
+}  // namespace tova::hw
