@@ -1,0 +1,182 @@
+#include "session.h"
+
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/clock.h"
+#include "rapi/wire.h"
+
+namespace rapi {
+namespace {
+
+using wire::Command;
+
+// How long a greeting may take before the listener counts as not accepting (nominal).
+constexpr uint64_t kGreetingTimeoutMs = 5000;
+
+void SetReceiveTimeout(int fd, std::chrono::nanoseconds timeout) {
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(micros / 1000000);
+    value.tv_usec = static_cast<suseconds_t>(micros % 1000000);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+}
+
+// A connected and greeted socket, or -1. `token` 0 asks for a new session and receives it.
+int ConnectAndGreet(const sockaddr_in& address, uint64_t& token) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return -1;
+    }
+    SetReceiveTimeout(fd, std::max<std::chrono::nanoseconds>(tova::ScaledMs(kGreetingTimeoutMs),
+                                                              std::chrono::milliseconds(200)));
+    wire::PayloadWriter hello(Command::kHello);
+    hello.U32(wire::kMagic).U32(wire::kProtocolVersion).U64(token);
+    std::vector<uint8_t> reply;
+    uint32_t command = 0, accepted = 0;
+    uint64_t granted = 0;
+    bool greeted = wire::SendFrame(fd, hello.Payload()) &&
+                   wire::ReceiveFrame(fd, reply, 64) == wire::FrameStatus::kOk;
+    if (greeted) {
+        wire::PayloadReader reader(reply);
+        greeted = reader.U32(command) && reader.U32(accepted) && reader.U64(granted) &&
+                  reader.AtEnd() && command == static_cast<uint32_t>(Command::kHello) &&
+                  accepted == 1 && granted != 0 && (token == 0 || granted == token);
+    }
+    if (!greeted) {
+        ::close(fd);
+        return -1;
+    }
+    SetReceiveTimeout(fd, std::chrono::nanoseconds(0));
+    token = granted;
+    return fd;
+}
+
+uint32_t CommandOf(const std::vector<uint8_t>& payload) {
+    if (payload.size() < 4) return 0;
+    return static_cast<uint32_t>(payload[0]) | static_cast<uint32_t>(payload[1]) << 8 |
+           static_cast<uint32_t>(payload[2]) << 16 | static_cast<uint32_t>(payload[3]) << 24;
+}
+
+}  // namespace
+
+Connection::~Connection() { ::close(fd); }
+
+Lease::Lease(Session* session, std::unique_ptr<Connection> connection)
+    : session_(session), connection_(std::move(connection)) {}
+
+Lease::~Lease() {
+    if (connection_) session_->Release(std::move(connection_), broken_);
+}
+
+bool Lease::Exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
+    if (!connection_ || broken_) return false;
+    if (!wire::SendFrame(connection_->fd, request) ||
+        wire::ReceiveFrame(connection_->fd, reply) != wire::FrameStatus::kOk ||
+        CommandOf(reply) != CommandOf(request)) {
+        broken_ = true;
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<Session> Session::Open(const sockaddr_in& address) {
+    uint64_t token = 0;
+    int fd = ConnectAndGreet(address, token);
+    if (fd < 0) return nullptr;
+    std::shared_ptr<Session> session(new Session(address, token));
+    auto connection = std::make_unique<Connection>(fd);
+    session->open_.push_back(connection.get());
+    session->idle_.push_back(std::move(connection));
+    return session;
+}
+
+Lease Session::Acquire() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (dead_) return {};
+        if (!idle_.empty()) {
+            auto connection = std::move(idle_.back());
+            idle_.pop_back();
+            return Lease(this, std::move(connection));
+        }
+        if (open_.size() < kMaxConnections) break;
+        released_.wait(lock);
+    }
+    // Reserve the slot while connecting, so that the limit holds.
+    open_.push_back(nullptr);
+    lock.unlock();
+    uint64_t token = token_;
+    int fd = ConnectAndGreet(address_, token);
+    lock.lock();
+    open_.erase(std::find(open_.begin(), open_.end(), nullptr));
+    released_.notify_one();
+    if (fd < 0 || dead_) {
+        if (fd >= 0) ::close(fd);
+        // The handheld no longer knows this session: its link went down meanwhile.
+        KillLocked();
+        return {};
+    }
+    auto connection = std::make_unique<Connection>(fd);
+    open_.push_back(connection.get());
+    return Lease(this, std::move(connection));
+}
+
+void Session::Release(std::unique_ptr<Connection> connection, bool broken) {
+    std::lock_guard lock(mutex_);
+    if (broken) KillLocked();
+    if (dead_) {
+        open_.erase(std::remove(open_.begin(), open_.end(), connection.get()), open_.end());
+        connection.reset();
+    } else {
+        idle_.push_back(std::move(connection));
+    }
+    released_.notify_all();
+}
+
+bool Session::Alive() {
+    std::lock_guard lock(mutex_);
+    if (dead_) return false;
+    // The server never speaks unasked: anything readable on an idle connection is its close.
+    for (const auto& connection : idle_) {
+        pollfd entry{connection->fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&entry, 1, 0) != 0) {
+            KillLocked();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Session::Kill() {
+    std::lock_guard lock(mutex_);
+    KillLocked();
+    released_.notify_all();
+}
+
+void Session::KillLocked() {
+    dead_ = true;
+    for (Connection* connection : open_) {
+        if (connection != nullptr) ::shutdown(connection->fd, SHUT_RDWR);
+    }
+    // Idle connections are closed now; leased ones when their lease ends.
+    for (auto& connection : idle_) {
+        open_.erase(std::remove(open_.begin(), open_.end(), connection.get()), open_.end());
+    }
+    idle_.clear();
+}
+
+}  // namespace rapi

@@ -1,0 +1,156 @@
+#include "rapi/wire.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+
+namespace rapi::wire {
+namespace {
+
+void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t GetLe(const uint8_t* at, int bytes) {
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(at[i]) << (8 * i);
+    return value;
+}
+
+bool SendAll(int fd, const uint8_t* data, size_t count) {
+    while (count > 0) {
+        ssize_t sent = ::send(fd, data, count, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        count -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Returns the bytes read before the peer closed, or -1 when the socket failed.
+ssize_t ReceiveAll(int fd, uint8_t* data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = ::recv(fd, data + done, count - done, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+PayloadWriter& PayloadWriter::U32(uint32_t value) {
+    PutLe(bytes_, value, 4);
+    return *this;
+}
+
+PayloadWriter& PayloadWriter::U64(uint64_t value) {
+    PutLe(bytes_, value, 8);
+    return *this;
+}
+
+PayloadWriter& PayloadWriter::String(const char16_t* text) {
+    size_t units = 0;
+    if (text != nullptr) {
+        while (text[units] != 0) ++units;
+    }
+    U32(static_cast<uint32_t>(units + 1));
+    for (size_t i = 0; i < units; ++i) PutLe(bytes_, text[i], 2);
+    PutLe(bytes_, 0, 2);
+    return *this;
+}
+
+PayloadWriter& PayloadWriter::Bytes(const void* data, uint32_t count) {
+    U32(count);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (count > 0) bytes_.insert(bytes_.end(), bytes, bytes + count);
+    return *this;
+}
+
+bool PayloadReader::Take(size_t count, const uint8_t*& at) {
+    if (!ok_ || count > size_ - position_) {
+        ok_ = false;
+        return false;
+    }
+    at = data_ + position_;
+    position_ += count;
+    return true;
+}
+
+bool PayloadReader::U32(uint32_t& value) {
+    const uint8_t* at = nullptr;
+    if (!Take(4, at)) return false;
+    value = static_cast<uint32_t>(GetLe(at, 4));
+    return true;
+}
+
+bool PayloadReader::U64(uint64_t& value) {
+    const uint8_t* at = nullptr;
+    if (!Take(8, at)) return false;
+    value = GetLe(at, 8);
+    return true;
+}
+
+bool PayloadReader::String(std::u16string& text) {
+    uint32_t units = 0;
+    if (!U32(units)) return false;
+    const uint8_t* at = nullptr;
+    if (units == 0 || units > kMaxStringUnits || !Take(size_t{units} * 2, at)) {
+        ok_ = false;
+        return false;
+    }
+    text.clear();
+    for (uint32_t i = 0; i + 1 < units; ++i) {
+        auto unit = static_cast<char16_t>(GetLe(at + 2 * i, 2));
+        if (unit == 0) {
+            ok_ = false;
+            return false;
+        }
+        text.push_back(unit);
+    }
+    if (GetLe(at + 2 * (units - 1), 2) != 0) {
+        ok_ = false;
+        return false;
+    }
+    return true;
+}
+
+bool PayloadReader::Bytes(const uint8_t*& data, uint32_t& count, uint32_t maxCount) {
+    if (!U32(count)) return false;
+    if (count > maxCount) {
+        ok_ = false;
+        return false;
+    }
+    return Take(count, data);
+}
+
+bool SendFrame(int fd, const std::vector<uint8_t>& payload) {
+    if (payload.size() > kMaxPayloadBytes) return false;
+    std::vector<uint8_t> frame;
+    frame.reserve(4 + payload.size());
+    PutLe(frame, payload.size(), 4);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return SendAll(fd, frame.data(), frame.size());
+}
+
+FrameStatus ReceiveFrame(int fd, std::vector<uint8_t>& payload, uint32_t maxPayload) {
+    uint8_t header[4];
+    ssize_t got = ReceiveAll(fd, header, sizeof header);
+    if (got < 0) return FrameStatus::kFailed;
+    if (got == 0) return FrameStatus::kClosed;
+    if (got < 4) return FrameStatus::kTruncated;
+    auto length = static_cast<uint32_t>(GetLe(header, 4));
+    if (length > maxPayload) return FrameStatus::kTooLong;
+    payload.resize(length);
+    got = ReceiveAll(fd, payload.data(), length);
+    if (got < 0) return FrameStatus::kFailed;
+    if (static_cast<uint32_t>(got) < length) return FrameStatus::kTruncated;
+    return FrameStatus::kOk;
+}
+
+}  // namespace rapi::wire

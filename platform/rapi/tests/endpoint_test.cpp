@@ -1,0 +1,69 @@
+#include "endpoint.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "rapi/rapi.h"
+
+namespace rapi {
+namespace {
+
+struct EndpointCase {
+    const char* text;
+    bool valid;
+    const char* address;
+    uint16_t port;
+};
+
+class EndpointParsing : public ::testing::TestWithParam<EndpointCase> {};
+
+TEST_P(EndpointParsing, AcceptsOnlyHostAndPort) {
+    const EndpointCase& c = GetParam();
+    auto parsed = ParseEndpoint(c.text);
+    ASSERT_EQ(parsed.has_value(), c.valid) << c.text;
+    if (!c.valid) return;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &parsed->sin_addr, text, sizeof text);
+    EXPECT_STREQ(text, c.address);
+    EXPECT_EQ(ntohs(parsed->sin_port), c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rapi, EndpointParsing,
+    ::testing::Values(EndpointCase{"127.0.0.1:4990", true, "127.0.0.1", 4990},
+                      EndpointCase{"localhost:65535", true, "127.0.0.1", 65535},
+                      EndpointCase{"10.1.2.3:1", true, "10.1.2.3", 1},
+                      EndpointCase{"127.0.0.1:0", false},
+                      EndpointCase{"127.0.0.1:65536", false},
+                      EndpointCase{"127.0.0.1:", false},
+                      EndpointCase{":4990", false},
+                      EndpointCase{"127.0.0.1", false},
+                      EndpointCase{"127.0.0.1:49x0", false},
+                      EndpointCase{"127.0.0.1:-1", false},
+                      EndpointCase{"127.0.0.1:0004990", false},
+                      EndpointCase{"no.such.host:4990", false},
+                      EndpointCase{"", false}));
+
+TEST(Endpoint, ProgramSettingWinsOverTheEnvironmentWhichWinsOverTheDefault) {
+    SetEndpoint("");
+    unsetenv("TOVA_RAPI");
+    EXPECT_EQ(Endpoint(), kDefaultEndpoint);
+    setenv("TOVA_RAPI", "127.0.0.1:5001", 1);
+    EXPECT_EQ(Endpoint(), "127.0.0.1:5001");
+    SetEndpoint("127.0.0.1:5002");
+    EXPECT_EQ(Endpoint(), "127.0.0.1:5002");
+    SetEndpoint("");
+    EXPECT_EQ(Endpoint(), "127.0.0.1:5001");
+    unsetenv("TOVA_RAPI");
+}
+
+TEST(Endpoint, AnUnparsableEndpointMakesInitFailAtOnce) {
+    SetEndpoint("not an endpoint");
+    EXPECT_EQ(CeRapiInit(), E_FAIL);
+    SetEndpoint("");
+}
+
+}  // namespace
+}  // namespace rapi
