@@ -16,9 +16,10 @@
 
 namespace {
 
+// The program folder when the test runner names one, else where this build put the module.
 std::string ModulePath() {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/HARLIX.DLL";
+    return dir ? std::string(dir) + "/HARLIX.DLL" : std::string(HARLIX_MODULE_FILE);
 }
 
 std::vector<char> ReadWhole(const std::string& path) {
