@@ -14,6 +14,8 @@ void SetRapiInitHook(std::function<HRESULT()> hook);
 void SetThreadCreationFails(bool fails);
 // Connection-start threads created since the last Reset.
 uint32_t LinkStartThreadsCreated();
+// Waits until every connection-start thread, abandoned ones too, has ended.
+void WaitForStartThreads();
 // Makes a running LinkWatchdogThread return at its next step; join it afterwards.
 void StopWatchdog();
 // Back to the state at program start, so that another test can run the monitor: cancels
