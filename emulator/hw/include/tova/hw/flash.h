@@ -61,9 +61,10 @@ inline constexpr uint32_t kFlashAlways = std::numeric_limits<uint32_t>::max();
 
 enum class FlashOperationKind { kErase, kBufferedProgram, kWordProgram, kSetLock, kClearLocks };
 
-// One operation a chip started, in order. `offset` is the bus byte offset of the block
-// (erase, set lock), of the first word programmed (programs) or 0 (clear locks);
-// `words` counts the 16-bit words programmed (programs only).
+// One operation a chip started, in order. `offset` is the bus offset of the block (erase,
+// set lock), of the bus word holding the chip's first programmed word (programs: the same
+// for both chips of a 32-bit buffered write), or 0 (clear locks). `words` counts the
+// chip's 16-bit words in the program (programs only).
 struct FlashOperation {
     FlashOperationKind kind;
     uint8_t chip;
@@ -156,10 +157,10 @@ public:
     // Erasing `block` fails with SR.5 the next `times` times (kFlashAlways: every time),
     // leaving the block's data as it was.
     void FailErase(unsigned chip, uint32_t block, uint32_t times = kFlashAlways);
-    // Programming the chip's word at bus offset `offset` fails with SR.4 the next `times`
+    // Programming the chip's word in the bus word at `offset` fails with SR.4 the next `times`
     // times; that word keeps its old value, the rest of the buffer is programmed.
     void FailProgram(unsigned chip, uint32_t offset, uint32_t times = kFlashAlways);
-    // Bits of the chip's word at `offset` that always read 0 (stuckLow) or 1 (stuckHigh),
+    // Bits of the chip's word in the bus word at `offset` that always read 0 (stuckLow) or 1 (stuckHigh),
     // whatever is programmed or erased. Both 0 clears the knob.
     void SetStuckBits(unsigned chip, uint32_t offset, uint16_t stuckLow, uint16_t stuckHigh);
     // The next `requests` write-to-buffer requests find no buffer available.
@@ -209,7 +210,7 @@ private:
     struct Chip {
         // State
         Mode mode = Mode::kReadArray;
-        uint16_t status = kFlashStatusReady;  // ready bit and error bits as last settled
+        uint16_t errors = 0;  // status bits other than ready
         uint64_t busyPolls = 0;               // status reads until ready
         std::chrono::steady_clock::time_point busyUntil{};
         uint32_t setupBlock = 0;     // block of an erase setup or a buffer request
@@ -233,17 +234,19 @@ private:
     };
 
     uint16_t ReadLane(unsigned chip, uint32_t word);
-    void WriteLane(unsigned chip, uint32_t word, uint16_t value, uint16_t otherHalf, bool both);
+    // true when the chip took the value as a command (or a count), not as data.
+    bool WriteLane(unsigned chip, uint32_t word, uint16_t value);
     void Command(unsigned chip, uint32_t word, uint16_t value);
     void ConfirmErase(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferCount(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferData(unsigned chip, uint32_t word, uint16_t value);
+    void RequestBuffer(unsigned chip, uint32_t word);
     void ConfirmBuffer(unsigned chip, uint32_t word, uint16_t value);
     void ProgramWord(unsigned chip, uint32_t word, uint16_t value);
     void FinishLockSetup(unsigned chip, uint32_t word, uint16_t value);
     void SequenceError(unsigned chip, uint32_t word, uint16_t value);
 
-    bool IsBusy(Chip& chip) const;
+    bool IsBusy(const Chip& chip) const;
     void PollBusy(Chip& chip);
     void StartBusy(Chip& chip, uint32_t polls, std::chrono::microseconds time);
     // Counts an operation towards the power cut; true when this one is cut off.
@@ -255,6 +258,7 @@ private:
     void SetArrayWord(unsigned chip, uint32_t word, uint16_t value);
     void ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value);
     void ApplyStuckBits(unsigned chip, uint32_t firstWord, uint32_t count);
+    void ApplyStuckBitsEverywhere(uint32_t firstWord, uint32_t count);
     bool ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key);
     uint16_t IdentifierWord(const Chip& chip, uint32_t word) const;
 

@@ -1,0 +1,132 @@
+#include "tova/hw/bus.h"
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+
+namespace tova::hw {
+namespace {
+
+// The access the current thread is making through a bus, so that a device's complaint can
+// name the bus address rather than its own offset.
+struct AccessContext {
+    uint32_t base;
+    const std::string* name;
+};
+thread_local const AccessContext* t_access = nullptr;
+
+class AccessScope {
+public:
+    explicit AccessScope(const AccessContext& context) : saved_(t_access) { t_access = &context; }
+    ~AccessScope() { t_access = saved_; }
+
+private:
+    const AccessContext* saved_;
+};
+
+}  // namespace
+
+void BusDevice::ReportGuestError(GuestErrorKind kind, bool write, uint32_t offset, unsigned width,
+                                 uint32_t value, std::string detail) {
+    if (!guestErrors_) return;
+    GuestError error{kind, write, offset, width, value, {}, std::move(detail)};
+    if (t_access) {
+        error.address = t_access->base + offset;
+        error.device = *t_access->name;
+    }
+    guestErrors_->Record(std::move(error));
+}
+
+void Bus::Map(uint32_t base, uint32_t size, BusDevice& device, std::string name) {
+    if (size == 0) throw std::invalid_argument("bus window '" + name + "' is empty");
+    if (uint64_t(base) + size > 0x100000000ull)
+        throw std::invalid_argument("bus window '" + name + "' runs past the 4 GiB space");
+    std::unique_lock lock(windowsMutex_);
+    for (const BusWindow& w : windows_) {
+        if (base < uint64_t(w.base) + w.size && w.base < uint64_t(base) + size)
+            throw std::invalid_argument("bus window '" + name + "' overlaps '" + w.name + "'");
+    }
+    device.AttachGuestErrorLog(&guestErrors_);
+    auto at = std::upper_bound(windows_.begin(), windows_.end(), base,
+                               [](uint32_t b, const BusWindow& w) { return b < w.base; });
+    windows_.insert(at, BusWindow{base, size, &device, std::move(name)});
+}
+
+BusWindow* Bus::Find(uint32_t address) {
+    auto after = std::upper_bound(windows_.begin(), windows_.end(), address,
+                                  [](uint32_t a, const BusWindow& w) { return a < w.base; });
+    if (after == windows_.begin()) return nullptr;
+    BusWindow& w = *(after - 1);
+    return address - w.base < w.size ? &w : nullptr;
+}
+
+const BusWindow* Bus::WindowAt(uint32_t address) const {
+    std::shared_lock lock(windowsMutex_);
+    return const_cast<Bus*>(this)->Find(address);
+}
+
+std::vector<BusWindow> Bus::Windows() const {
+    std::shared_lock lock(windowsMutex_);
+    return windows_;
+}
+
+// Logs what is wrong with the access; rounds a misaligned address down. false when the
+// access cannot be carried out at all.
+bool Bus::Check(uint32_t& address, unsigned width, bool write, uint32_t value) {
+    if (width != 1 && width != 2 && width != 4) {
+        guestErrors_.Record({GuestErrorKind::kBadWidth, write, address, width, value, {}, {}});
+        return false;
+    }
+    if (address % width != 0) {
+        guestErrors_.Record({GuestErrorKind::kMisaligned, write, address, width, value, {},
+                             "carried out at the address rounded down"});
+        address -= address % width;
+    }
+    return true;
+}
+
+uint32_t Bus::Read(uint32_t address, unsigned width) {
+    if (!Check(address, width, false, 0)) return 0;
+    std::shared_lock lock(windowsMutex_);
+    BusWindow* w = Find(address);
+    if (!w) {
+        lock.unlock();
+        guestErrors_.Record({GuestErrorKind::kUnmapped, false, address, width, 0, {}, {}});
+        return 0;
+    }
+    AccessContext context{w->base, &w->name};
+    AccessScope scope(context);
+    return w->device->Read(address - w->base, width);
+}
+
+void Bus::Write(uint32_t address, uint32_t value, unsigned width) {
+    if (!Check(address, width, true, value)) return;
+    std::shared_lock lock(windowsMutex_);
+    BusWindow* w = Find(address);
+    if (!w) {
+        lock.unlock();
+        guestErrors_.Record({GuestErrorKind::kUnmapped, true, address, width, value, {}, {}});
+        return;
+    }
+    AccessContext context{w->base, &w->name};
+    AccessScope scope(context);
+    w->device->Write(address - w->base, value, width);
+}
+
+uint8_t Bus::Read8(uint32_t address) { return static_cast<uint8_t>(Read(address, 1)); }
+uint16_t Bus::Read16(uint32_t address) { return static_cast<uint16_t>(Read(address, 2)); }
+uint32_t Bus::Read32(uint32_t address) { return Read(address, 4); }
+void Bus::Write8(uint32_t address, uint8_t value) { Write(address, value, 1); }
+void Bus::Write16(uint32_t address, uint16_t value) { Write(address, value, 2); }
+void Bus::Write32(uint32_t address, uint32_t value) { Write(address, value, 4); }
+
+void* Bus::HostPointer(uint32_t address, uint32_t length) {
+    std::shared_lock lock(windowsMutex_);
+    BusWindow* w = Find(address);
+    if (!w) return nullptr;
+    uint32_t offset = address - w->base;
+    if (length > w->size - offset) return nullptr;
+    return w->device->HostMemory(offset, length);
+}
+
+}  // namespace tova::hw

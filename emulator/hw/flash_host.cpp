@@ -1,0 +1,301 @@
+// The flash model's host side: construction, reset, direct array access, fault knobs,
+// counters and logs.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "tova/hw/flash.h"
+
+namespace tova::hw {
+namespace {
+
+void CheckChip(unsigned chip) {
+    if (chip >= kFlashChipCount) throw std::out_of_range("flash chip " + std::to_string(chip) + " does not exist");
+}
+
+void CheckBlock(uint32_t block) {
+    if (block >= kFlashBlockCount) throw std::out_of_range("flash block " + std::to_string(block) + " does not exist");
+}
+
+void CheckRange(uint32_t offset, uint64_t length) {
+    if (offset > kFlashArrayBytes || length > kFlashArrayBytes - offset)
+        throw std::out_of_range("flash range " + std::to_string(offset) + "+" + std::to_string(length) +
+                                " runs past the 32 MiB array");
+}
+
+// A unique factory number per chip in the protection register; the user part is blank.
+std::array<uint16_t, kFlashProtectionWords> FactoryProtection(unsigned chip) {
+    return {0xFFFE, 0x7A11, 0x0C4E, uint16_t(0x3100 + chip), uint16_t(0x0001 + chip),
+            0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+}
+
+}  // namespace
+
+FlashModel::FlashModel() : array_(kFlashArrayBytes, 0xFF) {
+    for (unsigned c = 0; c < kFlashChipCount; ++c) chips_[c].protection = FactoryProtection(c);
+}
+
+void FlashModel::Reset() {
+    std::lock_guard lock(mutex_);
+    for (Chip& chip : chips_) {
+        chip.mode = Mode::kReadArray;
+        chip.errors = 0;
+        chip.busyPolls = 0;
+        chip.busyUntil = {};
+        chip.bufferAvailable = false;
+        chip.bufferExpected = chip.bufferWritten = 0;
+        chip.bufferBad = false;
+        chip.bufferUsed.fill(false);
+    }
+    powerCut_ = false;
+    powerCutFired_ = false;
+}
+
+// ---- Array words ---------------------------------------------------------------------------
+
+uint16_t FlashModel::ArrayWord(unsigned chip, uint32_t word) const {
+    size_t at = size_t(word) * 4 + chip * 2;
+    return uint16_t(array_[at] | (array_[at + 1] << 8));
+}
+
+void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t value) {
+    size_t at = size_t(word) * 4 + chip * 2;
+    array_[at] = uint8_t(value);
+    array_[at + 1] = uint8_t(value >> 8);
+}
+
+void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
+    // Programming only turns ones into zeros.
+    SetArrayWord(chip, word, ArrayWord(chip, word) & value);
+    ApplyStuckBits(chip, word, 1);
+}
+
+void FlashModel::ApplyStuckBits(unsigned chip, uint32_t firstWord, uint32_t count) {
+    for (const auto& [word, bits] : chips_[chip].stuckBits) {
+        if (word < firstWord || word - firstWord >= count) continue;
+        SetArrayWord(chip, word, uint16_t((ArrayWord(chip, word) & ~bits.low) | bits.high));
+    }
+}
+
+void FlashModel::ApplyStuckBitsEverywhere(uint32_t firstWord, uint32_t count) {
+    for (unsigned c = 0; c < kFlashChipCount; ++c) ApplyStuckBits(c, firstWord, count);
+}
+
+uint16_t FlashModel::IdentifierWord(const Chip& chip, uint32_t word) const {
+    uint32_t inBlock = word % kFlashBlockWords;
+    if (inBlock == kFlashIdManufacturer) return kFlashManufacturerCode;
+    if (inBlock == kFlashIdDevice) return kFlashDeviceCode;
+    if (inBlock == kFlashIdBlockLock) return chip.locked[word / kFlashBlockWords] ? 1 : 0;
+    if (inBlock >= kFlashIdProtectionFirst && inBlock < kFlashIdProtectionFirst + kFlashProtectionWords)
+        return chip.protection[inBlock - kFlashIdProtectionFirst];
+    return 0;
+}
+
+// ---- Direct access -------------------------------------------------------------------------
+
+void FlashModel::LoadImage(uint32_t offset, std::span<const uint8_t> bytes) {
+    CheckRange(offset, bytes.size());
+    std::lock_guard lock(mutex_);
+    std::memcpy(array_.data() + offset, bytes.data(), bytes.size());
+    uint32_t firstWord = offset / 4;
+    uint32_t lastWord = uint32_t((uint64_t(offset) + bytes.size() + 3) / 4);
+    ApplyStuckBitsEverywhere(firstWord, lastWord - firstWord);
+}
+
+std::vector<uint8_t> FlashModel::ReadArray(uint32_t offset, uint32_t length) const {
+    CheckRange(offset, length);
+    std::lock_guard lock(mutex_);
+    return std::vector<uint8_t>(array_.begin() + offset, array_.begin() + offset + length);
+}
+
+void FlashModel::EraseAll() {
+    std::lock_guard lock(mutex_);
+    std::fill(array_.begin(), array_.end(), 0xFF);
+    ApplyStuckBitsEverywhere(0, kFlashChipWords);
+}
+
+bool FlashModel::BlockLocked(unsigned chip, uint32_t block) const {
+    CheckChip(chip);
+    CheckBlock(block);
+    std::lock_guard lock(mutex_);
+    return chips_[chip].locked[block];
+}
+
+void FlashModel::SetBlockLocked(unsigned chip, uint32_t block, bool locked) {
+    CheckChip(chip);
+    CheckBlock(block);
+    std::lock_guard lock(mutex_);
+    chips_[chip].locked[block] = locked;
+}
+
+void FlashModel::SetProtectionRegister(unsigned chip,
+                                       const std::array<uint16_t, kFlashProtectionWords>& words) {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    chips_[chip].protection = words;
+}
+
+// ---- Timing and knobs ----------------------------------------------------------------------
+
+void FlashModel::SetTiming(unsigned chip, const FlashTiming& timing) {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    chips_[chip].timing = timing;
+}
+
+FlashTiming FlashModel::Timing(unsigned chip) const {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    return chips_[chip].timing;
+}
+
+void FlashModel::SetBusyInTime(bool inTime) {
+    std::lock_guard lock(mutex_);
+    busyInTime_ = inTime;
+}
+
+void FlashModel::SetBusyBefore(unsigned chip, uint64_t polls) {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    chips_[chip].busyPolls = polls;
+}
+
+void FlashModel::SetBusyDuring(unsigned chip, uint64_t polls) {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    chips_[chip].busyDuringExtra = polls;
+}
+
+void FlashModel::FailErase(unsigned chip, uint32_t block, uint32_t times) {
+    CheckChip(chip);
+    CheckBlock(block);
+    std::lock_guard lock(mutex_);
+    if (times == 0)
+        chips_[chip].eraseFaults.erase(block);
+    else
+        chips_[chip].eraseFaults[block] = times;
+}
+
+void FlashModel::FailProgram(unsigned chip, uint32_t offset, uint32_t times) {
+    CheckChip(chip);
+    CheckRange(offset, 1);
+    std::lock_guard lock(mutex_);
+    if (times == 0)
+        chips_[chip].programFaults.erase(offset / 4);
+    else
+        chips_[chip].programFaults[offset / 4] = times;
+}
+
+void FlashModel::SetStuckBits(unsigned chip, uint32_t offset, uint16_t stuckLow, uint16_t stuckHigh) {
+    CheckChip(chip);
+    CheckRange(offset, 1);
+    if (stuckLow & stuckHigh) throw std::invalid_argument("a bit cannot be stuck at both 0 and 1");
+    std::lock_guard lock(mutex_);
+    uint32_t word = offset / 4;
+    if (stuckLow == 0 && stuckHigh == 0) {
+        chips_[chip].stuckBits.erase(word);
+        return;
+    }
+    chips_[chip].stuckBits[word] = StuckBits{stuckLow, stuckHigh};
+    ApplyStuckBits(chip, word, 1);
+}
+
+void FlashModel::MakeBufferUnavailable(unsigned chip, uint32_t requests) {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    chips_[chip].bufferUnavailable = requests;
+}
+
+void FlashModel::CutPowerAfter(uint64_t operations) {
+    std::lock_guard lock(mutex_);
+    powerCutArmed_ = true;
+    powerCutCountdown_ = operations;
+}
+
+void FlashModel::ClearFaults() {
+    std::lock_guard lock(mutex_);
+    for (Chip& chip : chips_) {
+        chip.busyPolls = 0;
+        chip.busyDuringExtra = 0;
+        chip.bufferUnavailable = 0;
+        chip.eraseFaults.clear();
+        chip.programFaults.clear();
+        chip.stuckBits.clear();
+    }
+    powerCutArmed_ = false;
+    powerCutCountdown_ = 0;
+}
+
+bool FlashModel::ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key) {
+    auto it = faults.find(key);
+    if (it == faults.end()) return false;
+    if (it->second != kFlashAlways && --it->second == 0) faults.erase(it);
+    return true;
+}
+
+bool FlashModel::PowerCut() const {
+    std::lock_guard lock(mutex_);
+    return powerCut_;
+}
+
+void FlashModel::OnPowerCut(std::function<void()> listener) {
+    std::lock_guard lock(mutex_);
+    powerCutListeners_.push_back(std::move(listener));
+}
+
+// ---- Counters and logs ---------------------------------------------------------------------
+
+void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t offset, uint32_t words) {
+    operations_.push_back(FlashOperation{kind, uint8_t(chip), ok, offset, words});
+}
+
+void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {
+    ++noteCounts_[size_t(kind)];
+    if (notes_.size() < kKeptNotes) notes_.push_back(FlashNote{kind, uint8_t(chip), word * 4, value});
+}
+
+uint32_t FlashModel::EraseCount(unsigned chip, uint32_t block) const {
+    CheckChip(chip);
+    CheckBlock(block);
+    std::lock_guard lock(mutex_);
+    return chips_[chip].eraseCounts[block];
+}
+
+std::vector<FlashOperation> FlashModel::Operations() const {
+    std::lock_guard lock(mutex_);
+    return operations_;
+}
+
+std::vector<FlashOperation> FlashModel::BufferedWrites() const {
+    std::vector<FlashOperation> result;
+    for (const FlashOperation& op : Operations())
+        if (op.kind == FlashOperationKind::kBufferedProgram) result.push_back(op);
+    return result;
+}
+
+std::vector<FlashOperation> FlashModel::WordPrograms() const {
+    std::vector<FlashOperation> result;
+    for (const FlashOperation& op : Operations())
+        if (op.kind == FlashOperationKind::kWordProgram) result.push_back(op);
+    return result;
+}
+
+std::vector<FlashNote> FlashModel::Notes() const {
+    std::lock_guard lock(mutex_);
+    return notes_;
+}
+
+uint64_t FlashModel::NoteCount(FlashNoteKind kind) const {
+    std::lock_guard lock(mutex_);
+    return noteCounts_[size_t(kind)];
+}
+
+void FlashModel::ClearLog() {
+    std::lock_guard lock(mutex_);
+    operations_.clear();
+    notes_.clear();
+    noteCounts_.fill(0);
+    for (Chip& chip : chips_) chip.eraseCounts.fill(0);
+}
+
+}  // namespace tova::hw
