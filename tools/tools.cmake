@@ -7,3 +7,15 @@ target_link_libraries(romimage PUBLIC tova_shared PRIVATE tova_options rom_packa
 tova_add_test(romimage_test
   SOURCES romimage/rom_image_test.cpp romimage/checksum_fit_test.cpp
   LIBS romimage rom_package_format harlix_checksum)
+
+add_library(rompkg_commands STATIC rompkg/cli.cpp rompkg/make.cpp rompkg/inspect.cpp rompkg/help.cpp)
+target_include_directories(rompkg_commands PUBLIC rompkg)
+target_link_libraries(rompkg_commands PUBLIC romimage PRIVATE tova_options rom_package_format
+                      harlix_checksum fmt::fmt)
+
+add_executable(rompkg rompkg/main.cpp)
+target_link_libraries(rompkg PRIVATE tova_options rompkg_commands)
+
+tova_add_test(rompkg_test
+  SOURCES rompkg/rompkg_test.cpp
+  LIBS rompkg_commands romimage rom_package_format harlix_checksum)

@@ -14,3 +14,6 @@ tova_add_test(rom_package_test
   SOURCES tests/rom_package_header_test.cpp tests/rom_package_search_test.cpp
           tests/program_folder_test.cpp
   LIBS desktop_device)
+
+target_sources(desktop_device PRIVATE transfer.cpp)
+target_link_libraries(desktop_device PUBLIC rapi_client)
