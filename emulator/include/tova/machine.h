@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "shared/configuration.h"
+#include "tova/state_error.h"
 
 namespace tova {
 
@@ -42,13 +43,6 @@ class PageAllocator;
 
 class ObjectStore;
 class Registry;
-
-// A state folder that is missing, unreadable or corrupt, or a configuration that makes no
-// sense. The message says which file and what is wrong.
-class StateError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Thrown into a device thread whose boot has ended (reset, power cut, shutdown). Caught by
 // the machine's trampolines; never by device code.

@@ -1,0 +1,29 @@
+// The entry of every Windows CE API function and hardware accessor: finds the active
+// machine and holds off a reset for the length of the call. A device thread whose boot has
+// ended gets MachineHalted here.
+#pragma once
+
+#include <shared_mutex>
+
+#include "machine_impl.h"
+
+namespace tova {
+
+class PlatformCall {
+public:
+    PlatformCall() : machine_(MachineImpl::ActiveImpl()) {
+        if (machine_) lock_ = machine_->EnterPlatform();
+    }
+    explicit operator bool() const { return machine_ != nullptr; }
+    MachineImpl* operator->() const { return machine_; }
+    MachineImpl& operator*() const { return *machine_; }
+
+private:
+    MachineImpl* machine_;
+    std::shared_lock<std::shared_mutex> lock_;
+};
+
+// The calling thread's last error, as GetLastError reports it.
+void SetThreadError(uint32_t error);
+
+}  // namespace tova
