@@ -74,7 +74,7 @@ void FlashModel::Save(const std::filesystem::path& path) const {
                 protection[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
             }
         }
-        std::memcpy(protection + kProtectionBytes, array_.data(), kFlashArrayBytes);
+        CopyOut(0, kFlashArrayBytes, protection + kProtectionBytes);
     }
     std::memcpy(file.data(), kMagic, sizeof kMagic);
     PutU32(&file[8], kFormatVersion);
@@ -144,7 +144,7 @@ void FlashModel::Load(const std::filesystem::path& path) {
             chips_[c].protection[i] = uint16_t(protection[at] | protection[at + 1] << 8);
         }
     }
-    std::memcpy(array_.data(), protection + kProtectionBytes, kFlashArrayBytes);
+    CopyIn(0, protection + kProtectionBytes, kFlashArrayBytes);
     ApplyStuckBitsEverywhere(0, kFlashChipWords);
 }
 

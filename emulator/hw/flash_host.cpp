@@ -1,7 +1,9 @@
 // The flash model's host side: construction, reset, direct array access, fault knobs,
 // counters and logs.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "tova/hw/flash.h"
@@ -29,9 +31,17 @@ std::array<uint16_t, kFlashProtectionWords> FactoryProtection(unsigned chip) {
             0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
 }
 
+uint8_t* FreshCells() {
+    auto* cells = static_cast<uint8_t*>(std::calloc(kFlashArrayBytes, 1));
+    if (!cells) throw std::bad_alloc();
+    return cells;
+}
+
 }  // namespace
 
-FlashModel::FlashModel() : array_(kFlashArrayBytes, 0xFF) {
+void FlashModel::FreeCells::operator()(uint8_t* cells) const { std::free(cells); }
+
+FlashModel::FlashModel() : cells_(FreshCells()) {
     for (unsigned c = 0; c < kFlashChipCount; ++c) chips_[c].protection = FactoryProtection(c);
 }
 
@@ -55,13 +65,13 @@ void FlashModel::Reset() {
 
 uint16_t FlashModel::ArrayWord(unsigned chip, uint32_t word) const {
     size_t at = size_t(word) * 4 + chip * 2;
-    return uint16_t(array_[at] | (array_[at + 1] << 8));
+    return uint16_t(~(cells_[at] | (cells_[at + 1] << 8)));
 }
 
 void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t value) {
     size_t at = size_t(word) * 4 + chip * 2;
-    array_[at] = uint8_t(value);
-    array_[at + 1] = uint8_t(value >> 8);
+    cells_[at] = uint8_t(~value);
+    cells_[at + 1] = uint8_t(~value >> 8);
 }
 
 void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
@@ -91,12 +101,20 @@ uint16_t FlashModel::IdentifierWord(const Chip& chip, uint32_t word) const {
     return 0;
 }
 
+void FlashModel::CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const {
+    for (uint32_t i = 0; i < length; ++i) to[i] = uint8_t(~cells_[offset + i]);
+}
+
+void FlashModel::CopyIn(uint32_t offset, const uint8_t* from, size_t length) {
+    for (size_t i = 0; i < length; ++i) cells_[offset + i] = uint8_t(~from[i]);
+}
+
 // ---- Direct access -------------------------------------------------------------------------
 
 void FlashModel::LoadImage(uint32_t offset, std::span<const uint8_t> bytes) {
     CheckRange(offset, bytes.size());
     std::lock_guard lock(mutex_);
-    std::memcpy(array_.data() + offset, bytes.data(), bytes.size());
+    CopyIn(offset, bytes.data(), bytes.size());
     uint32_t firstWord = offset / 4;
     uint32_t lastWord = uint32_t((uint64_t(offset) + bytes.size() + 3) / 4);
     ApplyStuckBitsEverywhere(firstWord, lastWord - firstWord);
@@ -105,12 +123,14 @@ void FlashModel::LoadImage(uint32_t offset, std::span<const uint8_t> bytes) {
 std::vector<uint8_t> FlashModel::ReadArray(uint32_t offset, uint32_t length) const {
     CheckRange(offset, length);
     std::lock_guard lock(mutex_);
-    return std::vector<uint8_t>(array_.begin() + offset, array_.begin() + offset + length);
+    std::vector<uint8_t> bytes(length);
+    CopyOut(offset, length, bytes.data());
+    return bytes;
 }
 
 void FlashModel::EraseAll() {
     std::lock_guard lock(mutex_);
-    std::fill(array_.begin(), array_.end(), 0xFF);
+    cells_.reset(FreshCells());
     ApplyStuckBitsEverywhere(0, kFlashChipWords);
 }
 

@@ -1,8 +1,11 @@
 #include "tova/hw/ram.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace tova::hw {
@@ -26,10 +29,15 @@ Lane LaneOf(uint32_t offset, unsigned width) {
 
 }  // namespace
 
-Ram::Ram(uint32_t bytes) : bytes_(bytes), words_(new uint32_t[bytes / 4]()) {
+Ram::Ram(uint32_t bytes) : bytes_(bytes) {
     if (bytes == 0 || bytes % 4096 != 0)
         throw std::invalid_argument("RAM size must be a non-zero multiple of 4096 bytes");
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+    words_ = static_cast<uint32_t*>(memory);
 }
+
+Ram::~Ram() { munmap(words_, bytes_); }
 
 uint32_t Ram::Read(uint32_t offset, unsigned width) {
     std::atomic_ref<uint32_t> word(words_[offset / 4]);
@@ -55,6 +63,9 @@ uint8_t* Ram::HostMemory(uint32_t offset, uint32_t length) {
     return Data() + offset;
 }
 
-void Ram::Clear() { std::memset(words_.get(), 0, bytes_); }
+void Ram::Clear() {
+    // Hands the pages back: they read as zero again and cost nothing until touched.
+    if (madvise(words_, bytes_, MADV_DONTNEED) != 0) std::memset(words_, 0, bytes_);
+}
 
 }  // namespace tova::hw

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <stdexcept>
@@ -123,9 +124,8 @@ public:
     // Copies bytes into the array at a bus offset. Throws std::out_of_range past the end.
     void LoadImage(uint32_t offset, std::span<const uint8_t> bytes);
     std::vector<uint8_t> ReadArray(uint32_t offset, uint32_t length) const;
-    // The whole array in bus byte order. Not synchronised with bus writes: read it when no
-    // guest thread is programming.
-    std::span<const uint8_t> Array() const { return array_; }
+    // A copy of the whole array in bus byte order.
+    std::vector<uint8_t> Array() const { return ReadArray(0, kFlashArrayBytes); }
     // Every byte to 0xFF (a factory-fresh part), without touching lock bits.
     void EraseAll();
 
@@ -262,8 +262,17 @@ private:
     bool ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key);
     uint16_t IdentifierWord(const Chip& chip, uint32_t word) const;
 
+    void CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const;
+    void CopyIn(uint32_t offset, const uint8_t* from, size_t length);
+
+    struct FreeCells {
+        void operator()(uint8_t* cells) const;
+    };
+
     mutable std::mutex mutex_;
-    std::vector<uint8_t> array_;
+    // The array in bus byte order, stored inverted: erased flash is the zero memory the host
+    // hands out untouched, so a fresh 32 MiB part costs nothing until it is written.
+    std::unique_ptr<uint8_t[], FreeCells> cells_;
     std::array<Chip, kFlashChipCount> chips_;
     bool busyInTime_ = false;
     bool powerCut_ = false;

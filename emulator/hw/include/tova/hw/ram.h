@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "tova/hw/bus.h"
 #include "tova/hw/page_allocator.h"
@@ -18,20 +17,23 @@ class Ram : public BusDevice {
 public:
     // `bytes` must be a non-zero multiple of 4096. Content starts zeroed.
     explicit Ram(uint32_t bytes);
+    ~Ram() override;
+    Ram(const Ram&) = delete;
+    Ram& operator=(const Ram&) = delete;
 
     uint32_t Read(uint32_t offset, unsigned width) override;
     void Write(uint32_t offset, uint32_t value, unsigned width) override;
     uint8_t* HostMemory(uint32_t offset, uint32_t length) override;
 
     uint32_t Size() const { return bytes_; }
-    uint8_t* Data() { return reinterpret_cast<uint8_t*>(words_.get()); }
-    const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(words_.get()); }
+    uint8_t* Data() { return reinterpret_cast<uint8_t*>(words_); }
+    const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(words_); }
     // Zeroes everything (what a power cut leaves). Not for use while guest threads run.
     void Clear();
 
 private:
     uint32_t bytes_;
-    std::unique_ptr<uint32_t[]> words_;
+    uint32_t* words_;  // mapped anonymous memory: untouched pages cost nothing
 };
 
 }  // namespace tova::hw
