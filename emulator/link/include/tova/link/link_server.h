@@ -33,6 +33,7 @@ struct LinkServerStats {
     uint64_t fileCalls = 0;             // file, folder and version calls served
     uint64_t invocations = 0;           // block-mode invocations served
     uint32_t peakConcurrentFileCalls = 0;  // most file calls ever in progress at once
+    uint32_t fileCallsInProgress = 0;
 };
 
 class LinkServer {

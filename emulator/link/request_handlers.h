@@ -1,0 +1,27 @@
+// The link server's answers to the desktop's requests, run as device code of the
+// handheld's current boot.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tova {
+class Machine;
+}
+
+namespace tova::link {
+
+class ServerSession;
+class ServerCounters;
+
+enum class RequestOutcome {
+    kReply,          // `reply` holds the answer
+    kProtocolError,  // malformed payload or unknown command: close the connection
+    kLinkGone,       // the boot ended during the call: close without an answer
+};
+
+RequestOutcome HandleRequest(tova::Machine& machine, ServerSession& session,
+                             ServerCounters& counters, const std::vector<uint8_t>& request,
+                             std::vector<uint8_t>& reply);
+
+}  // namespace tova::link
