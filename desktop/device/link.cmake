@@ -10,3 +10,11 @@ tova_add_test(link_monitor_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/link_monitor_test.cpp
   LIBS desktop_device
   LABELS threads)
+
+if(TARGET link_test_support)
+  tova_add_test(link_integration_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/link_integration_test.cpp
+    LIBS desktop_device link_test_support
+    LABELS threads
+    HOSTS_MODULES)
+endif()
