@@ -1,0 +1,1 @@
+# Tests of the pages, the worker and the start-up.
