@@ -11,7 +11,9 @@ using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 
 inline constexpr UINT WM_CLOSE = 0x0010;
-inline constexpr UINT WM_TIMER = 0x0113;
+inline constexpr UINT WM_COMMAND = 0x0111;     // wParam: control id
+inline constexpr UINT WM_SYSCOMMAND = 0x0112;  // wParam: window-menu command id
+inline constexpr UINT WM_TIMER = 0x0113;       // wParam: timer id
 inline constexpr UINT WM_APP = 0x8000;
 
 class MessageTarget {
