@@ -19,3 +19,13 @@ target_link_libraries(rompkg PRIVATE tova_options rompkg_commands)
 tova_add_test(rompkg_test
   SOURCES rompkg/rompkg_test.cpp
   LIBS rompkg_commands romimage rom_package_format harlix_checksum)
+
+# Made packages against the service library on an emulated handheld, once those exist.
+if(TARGET handheld_link_fixture AND TARGET harlix)
+  tova_add_test(made_package_on_handheld_test
+    SOURCES rompkg/made_package_on_handheld_test.cpp
+    LIBS rompkg_commands handheld_link_fixture desktop_device
+    LABELS threads
+    HOSTS_MODULES)
+  add_dependencies(made_package_on_handheld_test harlix)
+endif()

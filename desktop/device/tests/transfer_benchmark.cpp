@@ -1,0 +1,145 @@
+// Segment copy throughput over the link with every pause at zero, beside what a plain
+// loopback socket carries on the same machine. The ratio says how much of the link's
+// capacity the copy uses; the pauses themselves are the copy's design, not its speed.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "desktop/program_folder.h"
+#include "desktop/transfer.h"
+#include "handheld_link_fixture.h"
+#include "platform/clock.h"
+#include "shared/segment_table.h"
+#include "tova/object_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double g_copyBytesPerSecond = 0;
+double g_socketBytesPerSecond = 0;
+
+class NullWindow : public ui::MessageTarget {
+public:
+    void PostMessage(ui::UINT, ui::WPARAM, ui::LPARAM) override {}
+};
+
+std::string g_programPath;
+size_t BenchmarkProgramPath(char* buffer, size_t capacity) {
+    size_t n = std::min(g_programPath.size(), capacity - 1);
+    std::memcpy(buffer, g_programPath.data(), n);
+    buffer[n] = '\0';
+    return n;
+}
+
+void BM_CopySegments(benchmark::State& state) {
+    tova::SetTimeScale(0);
+    fs::path root = fs::temp_directory_path() / ("tova-transfer-bench-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "program");
+    transfer_testing::WriteHostFile(root / "program" / "R47_NK_H00000002.img",
+                                    romimage::BuildPackage(transfer_testing::SpecFor(true, "00000002")));
+    g_programPath = (root / "program" / "setup").string();
+    SetProgramPathReader(BenchmarkProgramPath);
+    transfer_testing::HandheldOnLink handheld;
+    std::string problem = handheld.Start(root / "handheld", true);
+    if (!problem.empty()) {
+        state.SkipWithError(problem.c_str());
+        return;
+    }
+    NullWindow window;
+    double seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const SegmentEntry& s : kSegmentTable) handheld.Machine().Store().RemoveFile(s.devicePath);
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        if (CopySegments(window) != 1) {
+            state.SkipWithError("CopySegments failed");
+            break;
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPackageSegmentsBytes);
+    if (seconds > 0) g_copyBytesPerSecond = double(state.iterations()) * kPackageSegmentsBytes / seconds;
+    handheld.Stop();
+    SetProgramPathReader(nullptr);
+    fs::remove_all(root);
+}
+BENCHMARK(BM_CopySegments)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The same number of bytes in the same chunk size, streamed one way over a loopback TCP
+// connection, ending when the receiver has them all.
+void BM_LoopbackSocket(benchmark::State& state) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        state.SkipWithError("cannot listen on loopback");
+        ::close(listener);
+        return;
+    }
+    int sender = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (::connect(sender, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        state.SkipWithError("cannot connect on loopback");
+        ::close(listener);
+        ::close(sender);
+        return;
+    }
+    int receiver = ::accept(listener, nullptr, nullptr);
+    ::close(listener);
+
+    std::vector<uint8_t> chunk(kCopyChunkBytes, 0x5A);
+    double seconds = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        std::thread drain([receiver] {
+            std::vector<uint8_t> in(1 << 16);
+            uint64_t got = 0;
+            while (got < kPackageSegmentsBytes) {
+                ssize_t n = ::recv(receiver, in.data(), in.size(), 0);
+                if (n <= 0) return;
+                got += uint64_t(n);
+            }
+        });
+        for (uint64_t sent = 0; sent < kPackageSegmentsBytes;) {
+            ssize_t n = ::send(sender, chunk.data(), chunk.size(), 0);
+            if (n <= 0) break;
+            sent += uint64_t(n);
+        }
+        drain.join();
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPackageSegmentsBytes);
+    if (seconds > 0) g_socketBytesPerSecond = double(state.iterations()) * kPackageSegmentsBytes / seconds;
+    ::close(sender);
+    ::close(receiver);
+}
+BENCHMARK(BM_LoopbackSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_copyBytesPerSecond > 0 && g_socketBytesPerSecond > 0)
+        std::printf("CopySegments %.1f MB/s, raw loopback socket %.1f MB/s, ratio %.3f\n",
+                    g_copyBytesPerSecond / 1e6, g_socketBytesPerSecond / 1e6,
+                    g_copyBytesPerSecond / g_socketBytesPerSecond);
+    return 0;
+}
