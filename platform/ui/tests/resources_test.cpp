@@ -7,6 +7,7 @@
 #include "ui/dialog_state.h"
 #include "ui/dialog_template.h"
 #include "ui/string_table.h"
+#include "ui/text_encoding.h"
 
 namespace ui {
 namespace {
@@ -308,6 +309,27 @@ TEST(Artwork, WelcomeBitmapIsOpaqueTrueColour) {
     }
     EXPECT_GT(colours.size(), 256u) << "uses true colour (the gradient)";
     EXPECT_EQ(LoadBitmapResource(130), nullptr);
+}
+
+TEST(TextEncoding, TellsUtf8FromEightBitText) {
+    struct Case {
+        const char* name;
+        std::string_view text;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {"ascii", "License terms\r\n", true},
+        {"empty", "", true},
+        {"two-byte", "Gr\xC3\xBC\xC3\x9F" "e", true},
+        {"four-byte", "\xF0\x9F\x98\x80", true},
+        {"latin-1 byte", "Gr\xFC\xDF" "e", false},
+        {"cut short", "\xE2\x82", false},
+        {"overlong slash", "\xC0\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"stray continuation", "a\x80" "b", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsValidUtf8(c.text), c.utf8) << c.name;
 }
 
 }  // namespace

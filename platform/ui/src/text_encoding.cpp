@@ -1,0 +1,32 @@
+#include "ui/text_encoding.h"
+
+#include <cstdint>
+
+namespace ui {
+
+bool IsValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        uint8_t lead = uint8_t(text[i]);
+        int length;
+        uint32_t code;
+        if (lead < 0x80) { ++i; continue; }
+        if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; }
+        else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; }
+        else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; }
+        else return false;
+        if (i + size_t(length) > text.size()) return false;
+        for (int k = 1; k < length; ++k) {
+            uint8_t next = uint8_t(text[i + size_t(k)]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += size_t(length);
+    }
+    return true;
+}
+
+}  // namespace ui
