@@ -1,21 +1,25 @@
-// The flash model's file in the state folder: a 32-byte header, the lock bits, the
-// protection registers and the array, guarded by a CRC-32.
+// The flash model's file in the state folder. Blocks that were never written since the
+// part was fresh are left out, so that a mostly erased part makes a small file.
 //
-//   0  "TOVAFLSH"          magic
-//   8  u32 format version  1
-//  12  u32 array bytes     0x02000000
-//  16  u32 chips           2
-//  20  u32 blocks per chip 128
-//  24  u32 CRC-32 of everything after the header
-//  28  u32 reserved        0
-//  32  lock bits, one byte (0 or 1) per block, chip 0's blocks first
-//      protection registers, 9 little-endian u16 per chip
-//      the array in bus byte order
+//    0  "TOVAFLSH"            magic
+//    8  u32 format version    1
+//   12  u32 array bytes       0x02000000
+//   16  u32 chips             2
+//   20  u32 blocks            128 (per chip, and 256 KiB bus blocks)
+//   24  u32 CRC-32 of everything after the header
+//   28  u32 stored blocks     how many blocks follow the block map
+//   32  lock bits             one byte (0 or 1) per block, chip 0's blocks first
+//  288  protection registers  9 little-endian u16 per chip
+//  324  block map             one byte per bus block: 1 = its 256 KiB follow, 0 = erased
+//  452  the stored blocks in ascending order, bus byte order
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "tova/hw/flash.h"
@@ -28,7 +32,9 @@ constexpr uint32_t kFormatVersion = 1;
 constexpr size_t kHeaderBytes = 32;
 constexpr size_t kLockBytes = kFlashChipCount * kFlashBlockCount;
 constexpr size_t kProtectionBytes = kFlashChipCount * kFlashProtectionWords * 2;
-constexpr size_t kFileBytes = kHeaderBytes + kLockBytes + kProtectionBytes + kFlashArrayBytes;
+constexpr size_t kMapBytes = kFlashBlockCount;
+constexpr size_t kFixedBytes = kLockBytes + kProtectionBytes + kMapBytes;
+constexpr size_t kBlocksAt = kHeaderBytes + kFixedBytes;
 
 void PutU32(uint8_t* at, uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
@@ -38,15 +44,8 @@ uint32_t GetU32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
-uint32_t Crc(const uint8_t* data, size_t length) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    while (length > 0) {
-        uInt piece = uInt(std::min<size_t>(length, 1u << 30));
-        crc = crc32(crc, data, piece);
-        data += piece;
-        length -= piece;
-    }
-    return uint32_t(crc);
+uint32_t Crc(uint32_t crc, const uint8_t* data, size_t length) {
+    return uint32_t(crc32(crc, data, uInt(length)));
 }
 
 [[noreturn]] void Fail(const std::filesystem::path& path, const std::string& reason) {
@@ -58,48 +57,85 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+struct Fixed {
+    uint8_t header[kHeaderBytes];
+    uint8_t fixed[kFixedBytes];
+    uint8_t* Locks() { return fixed; }
+    uint8_t* Protection() { return fixed + kLockBytes; }
+    uint8_t* Map() { return fixed + kLockBytes + kProtectionBytes; }
+};
+
+// Reads the stored blocks after the fixed part, handing each to `take`, and returns the
+// CRC of the fixed part and the blocks.
+template <typename Take>
+uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, Take take) {
+    if (std::fseek(in, long(kBlocksAt), SEEK_SET) != 0) Fail(path, "cannot seek");
+    uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
+    std::vector<uint8_t> block(kFlashBusBlockBytes);
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        if (!f.Map()[b]) continue;
+        if (std::fread(block.data(), 1, block.size(), in) != block.size()) Fail(path, "truncated while reading");
+        crc = Crc(crc, block.data(), block.size());
+        take(b, block.data());
+    }
+    return crc;
+}
+
 }  // namespace
 
 void FlashModel::Save(const std::filesystem::path& path) const {
-    std::vector<uint8_t> file(kFileBytes);
-    {
-        std::lock_guard lock(mutex_);
-        uint8_t* locks = file.data() + kHeaderBytes;
-        uint8_t* protection = locks + kLockBytes;
-        for (unsigned c = 0; c < kFlashChipCount; ++c) {
-            for (uint32_t b = 0; b < kFlashBlockCount; ++b) locks[c * kFlashBlockCount + b] = chips_[c].locked[b];
-            for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
-                uint16_t w = chips_[c].protection[i];
-                protection[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
-                protection[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
-            }
-        }
-        CopyOut(0, kFlashArrayBytes, protection + kProtectionBytes);
-    }
-    std::memcpy(file.data(), kMagic, sizeof kMagic);
-    PutU32(&file[8], kFormatVersion);
-    PutU32(&file[12], kFlashArrayBytes);
-    PutU32(&file[16], kFlashChipCount);
-    PutU32(&file[20], kFlashBlockCount);
-    PutU32(&file[24], Crc(file.data() + kHeaderBytes, kFileBytes - kHeaderBytes));
-    PutU32(&file[28], 0);
-
-    // Written beside the target and renamed over it, so that a failure part-way never
-    // leaves a half-written image where the last good one was.
     std::filesystem::path temporary = path;
     temporary += ".tmp";
     {
         File out(std::fopen(temporary.c_str(), "wb"));
         if (!out) Fail(temporary, std::string("cannot create: ") + std::strerror(errno));
-        bool ok = std::fwrite(file.data(), 1, file.size(), out.get()) == file.size();
-        ok = std::fflush(out.get()) == 0 && ok;
-        if (!ok) {
+        auto failWrite = [&] {
             int error = errno;
             out.reset();
             std::filesystem::remove(temporary);
             Fail(temporary, std::string("cannot write: ") + std::strerror(error));
+        };
+
+        Fixed f{};
+        std::memcpy(f.header, kMagic, sizeof kMagic);
+        PutU32(&f.header[8], kFormatVersion);
+        PutU32(&f.header[12], kFlashArrayBytes);
+        PutU32(&f.header[16], kFlashChipCount);
+        PutU32(&f.header[20], kFlashBlockCount);
+
+        std::lock_guard lock(mutex_);
+        uint32_t stored = 0;
+        for (unsigned c = 0; c < kFlashChipCount; ++c) {
+            for (uint32_t b = 0; b < kFlashBlockCount; ++b) f.Locks()[c * kFlashBlockCount + b] = chips_[c].locked[b];
+            for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
+                uint16_t w = chips_[c].protection[i];
+                f.Protection()[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
+                f.Protection()[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
+            }
         }
+        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+            f.Map()[b] = touched_[b];
+            stored += touched_[b];
+        }
+        PutU32(&f.header[28], stored);
+
+        uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
+        if (std::fwrite(&f, 1, sizeof f, out.get()) != sizeof f) failWrite();
+        std::vector<uint8_t> block(kFlashBusBlockBytes);
+        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+            if (!touched_[b]) continue;
+            CopyOut(b * kFlashBusBlockBytes, kFlashBusBlockBytes, block.data());
+            crc = Crc(crc, block.data(), block.size());
+            if (std::fwrite(block.data(), 1, block.size(), out.get()) != block.size()) failWrite();
+        }
+        uint8_t crcBytes[4];
+        PutU32(crcBytes, crc);
+        if (std::fseek(out.get(), 24, SEEK_SET) != 0 || std::fwrite(crcBytes, 1, 4, out.get()) != 4 ||
+            std::fflush(out.get()) != 0)
+            failWrite();
     }
+    // Renamed over the target only once complete, so that a failure part-way never leaves
+    // a half-written image where the last good one was.
     std::error_code error;
     std::filesystem::rename(temporary, path, error);
     if (error) {
@@ -113,38 +149,55 @@ void FlashModel::Load(const std::filesystem::path& path) {
     auto size = std::filesystem::file_size(path, error);
     if (error) Fail(path, "cannot read: " + error.message());
     if (size < kHeaderBytes) Fail(path, "too short to be a flash image (" + std::to_string(size) + " bytes)");
-
-    std::vector<uint8_t> file(kFileBytes);
     File in(std::fopen(path.c_str(), "rb"));
     if (!in) Fail(path, std::string("cannot open: ") + std::strerror(errno));
-    size_t got = std::fread(file.data(), 1, kHeaderBytes, in.get());
-    if (got != kHeaderBytes) Fail(path, "cannot read the header");
-    if (std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) Fail(path, "not a flash image (bad magic)");
-    if (GetU32(&file[8]) != kFormatVersion)
-        Fail(path, "unsupported format version " + std::to_string(GetU32(&file[8])));
-    if (GetU32(&file[12]) != kFlashArrayBytes || GetU32(&file[16]) != kFlashChipCount ||
-        GetU32(&file[20]) != kFlashBlockCount)
+
+    Fixed f{};
+    if (std::fread(f.header, 1, kHeaderBytes, in.get()) != kHeaderBytes) Fail(path, "cannot read the header");
+    if (std::memcmp(f.header, kMagic, sizeof kMagic) != 0) Fail(path, "not a flash image (bad magic)");
+    if (GetU32(&f.header[8]) != kFormatVersion)
+        Fail(path, "unsupported format version " + std::to_string(GetU32(&f.header[8])));
+    if (GetU32(&f.header[12]) != kFlashArrayBytes || GetU32(&f.header[16]) != kFlashChipCount ||
+        GetU32(&f.header[20]) != kFlashBlockCount)
         Fail(path, "made for a different flash geometry");
-    if (size != kFileBytes)
-        Fail(path, "wrong size: " + std::to_string(size) + " bytes, expected " + std::to_string(kFileBytes));
-    got = std::fread(file.data() + kHeaderBytes, 1, kFileBytes - kHeaderBytes, in.get());
-    if (got != kFileBytes - kHeaderBytes) Fail(path, "truncated while reading");
-    if (Crc(file.data() + kHeaderBytes, kFileBytes - kHeaderBytes) != GetU32(&file[24]))
-        Fail(path, "corrupt (checksum mismatch)");
-    const uint8_t* locks = file.data() + kHeaderBytes;
-    const uint8_t* protection = locks + kLockBytes;
+    uint32_t stored = GetU32(&f.header[28]);
+    if (stored > kFlashBlockCount) Fail(path, "corrupt (block count)");
+    uint64_t expected = kBlocksAt + uint64_t(stored) * kFlashBusBlockBytes;
+    if (size != expected)
+        Fail(path, "wrong size: " + std::to_string(size) + " bytes, expected " + std::to_string(expected));
+    if (std::fread(f.fixed, 1, kFixedBytes, in.get()) != kFixedBytes) Fail(path, "truncated while reading");
+
+    // First pass: the whole file must check out before anything changes.
+    uint32_t crc = ReadBlocks(in.get(), f, path, [](uint32_t, const uint8_t*) {});
+    if (crc != GetU32(&f.header[24])) Fail(path, "corrupt (checksum mismatch)");
+    uint32_t mapped = 0;
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        if (f.Map()[b] > 1) Fail(path, "corrupt (bad block map)");
+        mapped += f.Map()[b];
+    }
+    if (mapped != stored) Fail(path, "corrupt (block map disagrees with the count)");
     for (size_t i = 0; i < kLockBytes; ++i)
-        if (locks[i] > 1) Fail(path, "corrupt (bad lock bit)");
+        if (f.Locks()[i] > 1) Fail(path, "corrupt (bad lock bit)");
+
+    // Second pass into fresh cells, swapped in only if the file still reads the same.
+    std::unique_ptr<uint8_t[], FreeCells> cells(static_cast<uint8_t*>(std::calloc(kFlashArrayBytes, 1)));
+    if (!cells) throw std::bad_alloc();
+    uint32_t again = ReadBlocks(in.get(), f, path, [&](uint32_t b, const uint8_t* data) {
+        uint8_t* to = cells.get() + size_t(b) * kFlashBusBlockBytes;
+        for (uint32_t i = 0; i < kFlashBusBlockBytes; ++i) to[i] = uint8_t(~data[i]);
+    });
+    if (again != crc) Fail(path, "changed while being read");
 
     std::lock_guard lock(mutex_);
+    cells_ = std::move(cells);
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) touched_[b] = f.Map()[b] != 0;
     for (unsigned c = 0; c < kFlashChipCount; ++c) {
-        for (uint32_t b = 0; b < kFlashBlockCount; ++b) chips_[c].locked[b] = locks[c * kFlashBlockCount + b] != 0;
+        for (uint32_t b = 0; b < kFlashBlockCount; ++b) chips_[c].locked[b] = f.Locks()[c * kFlashBlockCount + b] != 0;
         for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
             size_t at = (c * kFlashProtectionWords + i) * 2;
-            chips_[c].protection[i] = uint16_t(protection[at] | protection[at + 1] << 8);
+            chips_[c].protection[i] = uint16_t(f.Protection()[at] | f.Protection()[at + 1] << 8);
         }
     }
-    CopyIn(0, protection + kProtectionBytes, kFlashArrayBytes);
     ApplyStuckBitsEverywhere(0, kFlashChipWords);
 }
 

@@ -72,6 +72,7 @@ void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t value) {
     size_t at = size_t(word) * 4 + chip * 2;
     cells_[at] = uint8_t(~value);
     cells_[at + 1] = uint8_t(~value >> 8);
+    touched_[word / kFlashBlockWords] = true;
 }
 
 void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
@@ -107,6 +108,9 @@ void FlashModel::CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const {
 
 void FlashModel::CopyIn(uint32_t offset, const uint8_t* from, size_t length) {
     for (size_t i = 0; i < length; ++i) cells_[offset + i] = uint8_t(~from[i]);
+    if (length == 0) return;
+    for (size_t b = offset / kFlashBusBlockBytes; b <= (offset + length - 1) / kFlashBusBlockBytes; ++b)
+        touched_[b] = true;
 }
 
 // ---- Direct access -------------------------------------------------------------------------
@@ -131,6 +135,7 @@ std::vector<uint8_t> FlashModel::ReadArray(uint32_t offset, uint32_t length) con
 void FlashModel::EraseAll() {
     std::lock_guard lock(mutex_);
     cells_.reset(FreshCells());
+    touched_.fill(false);
     ApplyStuckBitsEverywhere(0, kFlashChipWords);
 }
 

@@ -134,8 +134,9 @@ public:
     void SetBlockLocked(unsigned chip, uint32_t block, bool locked);
     void SetProtectionRegister(unsigned chip, const std::array<uint16_t, kFlashProtectionWords>& words);
 
-    // Array, lock bits and protection registers. The file is replaced atomically.
-    // Throws FlashFileError with the path and the reason.
+    // Array, lock bits and protection registers; blocks never written since the part was
+    // fresh are left out of the file. The file is replaced atomically. Throws
+    // FlashFileError with the path and the reason.
     void Save(const std::filesystem::path& path) const;
     // Validates the whole file before changing anything: a missing, short, foreign or
     // corrupt file throws FlashFileError and leaves the model as it was.
@@ -273,6 +274,7 @@ private:
     // The array in bus byte order, stored inverted: erased flash is the zero memory the host
     // hands out untouched, so a fresh 32 MiB part costs nothing until it is written.
     std::unique_ptr<uint8_t[], FreeCells> cells_;
+    std::array<bool, kFlashBlockCount> touched_{};  // blocks whose cells were ever written
     std::array<Chip, kFlashChipCount> chips_;
     bool busyInTime_ = false;
     bool powerCut_ = false;

@@ -1,0 +1,154 @@
+// The flash model's file in the state folder: what is saved comes back, and a bad file is
+// refused with a clear error and changes nothing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <unistd.h>
+
+#include "flash_fixture.h"
+
+namespace tova::hw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FlashFileTest : public FlashTest {
+protected:
+    FlashFileTest() {
+        folder_ = fs::temp_directory_path() /
+                  ("tova_hw_flash_" + std::to_string(::getpid()) + "_" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    ~FlashFileTest() override { fs::remove_all(folder_); }
+
+    fs::path folder_;
+};
+
+std::vector<char> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::vector<char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+TEST_F(FlashFileTest, ArrayLocksAndProtectionRegistersSurviveARoundTrip) {
+    const std::vector<uint8_t> image = Pattern(0x80000, 11);
+    flash.LoadImage(0x40000, image);
+    ASSERT_EQ(SetBlockLock(bus, kFlashBase + 9 * kFlashBusBlockBytes), kBothReady);
+    flash.SetBlockLocked(1, 100, true);
+    std::array<uint16_t, kFlashProtectionWords> id{0xFFFE, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 1, 2, 3, 4};
+    flash.SetProtectionRegister(1, id);
+    flash.Save(folder_ / "flash.bin");
+
+    FlashModel restored;
+    restored.Load(folder_ / "flash.bin");
+    EXPECT_EQ(restored.ReadArray(0x40000, uint32_t(image.size())), image);
+    EXPECT_EQ(restored.ReadArray(0, 0x40000), std::vector<uint8_t>(0x40000, 0xFF));
+    for (unsigned chip = 0; chip < 2; ++chip) {
+        for (uint32_t block = 0; block < kFlashBlockCount; ++block)
+            EXPECT_EQ(restored.BlockLocked(chip, block), block == 9 || (chip == 1 && block == 100))
+                << chip << " " << block;
+    }
+    Bus other;
+    other.Map(kFlashBase, kFlashArrayBytes, restored, "flash");
+    EXPECT_EQ(ReadIdentifier(other, kFlashBase, 0x81) >> 16, 0xAAAAu);
+    EXPECT_FALSE(fs::exists(folder_ / "flash.bin.tmp"));
+    // Blocks that were never written stay out of the file.
+    EXPECT_LT(fs::file_size(folder_ / "flash.bin"), 3u * kFlashBusBlockBytes);
+}
+
+TEST_F(FlashFileTest, SavingAgainReplacesTheFile) {
+    flash.Save(folder_ / "flash.bin");
+    ASSERT_EQ(WordProgram(bus, kFlashBase + 0x100, 0x01020304), kBothReady);
+    flash.Save(folder_ / "flash.bin");
+    FlashModel restored;
+    restored.Load(folder_ / "flash.bin");
+    EXPECT_EQ(restored.ReadArray(0x100, 4), (std::vector<uint8_t>{4, 3, 2, 1}));
+}
+
+struct CorruptCase {
+    const char* name;
+    std::function<void(std::vector<char>&)> damage;  // null: no file at all
+    const char* reason;
+};
+
+class CorruptFlashFileTest : public FlashFileTest, public ::testing::WithParamInterface<CorruptCase> {};
+
+TEST_P(CorruptFlashFileTest, IsRefusedWithAClearErrorAndLeavesTheModelAlone) {
+    const fs::path path = folder_ / "flash.bin";
+    FlashModel source;
+    source.LoadImage(0, Pattern(4096, 1));
+    source.Save(path);
+    if (GetParam().damage) {
+        std::vector<char> bytes = ReadFile(path);
+        GetParam().damage(bytes);
+        WriteFile(path, bytes);
+    } else {
+        fs::remove(path);
+    }
+
+    const std::vector<uint8_t> mine = Pattern(4096, 2);
+    flash.LoadImage(0, mine);
+    flash.SetBlockLocked(0, 3, true);
+    try {
+        flash.Load(path);
+        FAIL() << "loaded a bad file";
+    } catch (const FlashFileError& e) {
+        std::string message = e.what();
+        EXPECT_NE(message.find(path.string()), std::string::npos) << message;
+        EXPECT_NE(message.find(GetParam().reason), std::string::npos) << message;
+    }
+    EXPECT_EQ(flash.ReadArray(0, 4096), mine);
+    EXPECT_TRUE(flash.BlockLocked(0, 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, CorruptFlashFileTest,
+    ::testing::Values(
+        CorruptCase{"missing", nullptr, "cannot read"},
+        CorruptCase{"empty", [](std::vector<char>& b) { b.clear(); }, "too short"},
+        CorruptCase{"header_cut", [](std::vector<char>& b) { b.resize(20); }, "too short"},
+        CorruptCase{"foreign", [](std::vector<char>& b) { b[0] = 'X'; }, "bad magic"},
+        CorruptCase{"newer_version", [](std::vector<char>& b) { b[8] = 2; }, "version"},
+        CorruptCase{"other_geometry", [](std::vector<char>& b) { b[20] = 64; }, "geometry"},
+        CorruptCase{"truncated", [](std::vector<char>& b) { b.resize(b.size() - 1000); }, "wrong size"},
+        CorruptCase{"extended", [](std::vector<char>& b) { b.push_back(0); }, "wrong size"},
+        CorruptCase{"array_byte_flipped", [](std::vector<char>& b) { b[b.size() - 7] ^= 0x10; }, "corrupt"},
+        CorruptCase{"lock_byte_changed", [](std::vector<char>& b) { b[32 + 5] = 1; }, "corrupt"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FlashFileTest, SaveIntoAMissingFolderFailsClearly) {
+    const fs::path path = folder_ / "no" / "such" / "flash.bin";
+    try {
+        flash.Save(path);
+        FAIL() << "saved into a missing folder";
+    } catch (const FlashFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot create"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(FlashFileTest, AFailedSaveKeepsThePreviousFile) {
+    const fs::path path = folder_ / "flash.bin";
+    flash.LoadImage(0, Pattern(64, 3));
+    flash.Save(path);
+    // A folder where the temporary file would go makes the next save fail part-way.
+    fs::create_directory(folder_ / "flash.bin.tmp");
+    flash.LoadImage(0, Pattern(64, 4));
+    EXPECT_THROW(flash.Save(path), FlashFileError);
+
+    FlashModel restored;
+    restored.Load(path);
+    EXPECT_EQ(restored.ReadArray(0, 64), Pattern(64, 3));
+}
+
+}  // namespace
+}  // namespace tova::hw::test
