@@ -165,7 +165,7 @@ void MachineImpl::DoBoot() {
         romValid_ = false;
         usbDriverLoaded_ = false;
         lastBootWarm_ = false;
-        ++bootCount_;
+        bootsAnnounced_ = ++bootCount_;
         changed_.notify_all();
         return;
     }
@@ -188,8 +188,13 @@ void MachineImpl::DoBoot() {
         generation = ++generation_;
         changed_.notify_all();
     }
+    // Waiters for this boot go on only once the link listeners have heard of it and the
+    // shell has started the start-up programs.
     NotifyLink();
     RunStartupPrograms(count, generation);
+    std::lock_guard lock(mutex_);
+    bootsAnnounced_ = count;
+    changed_.notify_all();
 }
 
 void MachineImpl::EnsureFolders() {

@@ -19,11 +19,13 @@ namespace {
 std::atomic<MachineImpl*> g_active{nullptr};
 
 // Timeouts of the Wait* helpers are nominal, but never shrink below this much real time:
-// at scale 0 they would otherwise expire before the machine thread got to run.
+// at scale 0 they would otherwise expire before the machine thread got to run. A timeout
+// of 0 only looks.
 constexpr auto kMinimumRealTimeout = std::chrono::seconds(10);
 constexpr size_t kKeptDebugLines = 65536;
 
 std::chrono::nanoseconds RealTimeout(uint64_t nominalMs) {
+    if (nominalMs == 0) return std::chrono::nanoseconds(0);
     return std::max<std::chrono::nanoseconds>(ScaledMs(nominalMs), kMinimumRealTimeout);
 }
 
@@ -58,7 +60,6 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& stateFolder, const Mach
     StoredState state;
     state.config = config;
     auto machine = std::make_unique<MachineImpl>(stateFolder, state);
-    machine->Flash().EraseAll();
     machine->Flash().LoadImage(kImageFlashAddress - kFlashStart, flashImage);
     machine->Save();
     return machine;
@@ -86,7 +87,8 @@ MachineImpl::MachineImpl(fs::path folder, StoredState state)
       store_(folder_ / state_files::kStore),
       config_(state.config),
       flashFaults_(state.flashFaults),
-      bootCount_(state.bootCount) {
+      bootCount_(state.bootCount),
+      bootsAnnounced_(state.bootCount) {
     for (const auto& knob : flashFaults_) {
         size_t space = knob.find(' ');
         std::string error;
@@ -177,14 +179,15 @@ std::u16string MachineImpl::RomVersionText() const {
 
 bool MachineImpl::WaitUntilBooted(uint64_t timeoutMs) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, RealTimeout(timeoutMs),
-                             [&] { return state_ == MachineState::kBooted; });
+    return changed_.wait_for(lock, RealTimeout(timeoutMs), [&] {
+        return state_ == MachineState::kBooted && bootsAnnounced_ == bootCount_;
+    });
 }
 
 bool MachineImpl::WaitUntilBootCount(uint32_t count, uint64_t timeoutMs) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, RealTimeout(timeoutMs), [&] {
-        return bootCount_ >= count &&
+        return bootsAnnounced_ >= count &&
                (state_ == MachineState::kBooted || state_ == MachineState::kDead);
     });
 }

@@ -164,6 +164,7 @@ private:
     MachineState state_ = MachineState::kOff;
     bool ramRetained_ = false;
     uint32_t bootCount_ = 0;
+    uint32_t bootsAnnounced_ = 0;  // boots whose link state the listeners have heard
     bool lastBootWarm_ = false;
     bool usbDriverLoaded_ = false;
     RomIdentity rom_{};
