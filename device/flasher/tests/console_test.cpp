@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "board_accessors.h"
+#include "handheld.h"
 #include "flasher/console.h"
 #include "flasher/console_font.h"
 #include "screen_text.h"

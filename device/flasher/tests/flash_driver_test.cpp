@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "board_accessors.h"
+#include "handheld.h"
 #include "flasher/console.h"
 #include "flasher/flash_driver.h"
 #include "screen_text.h"
@@ -281,7 +281,7 @@ TEST_P(BlockInfoTest, GivesTheEnclosingBlocks) {
         EXPECT_EQ(blockStart, 0xDEADu) << "outputs untouched on failure";
         auto lines = board_.DebugLines();
         ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(lines[0], u"FLASH: FlashGetBlockInfo() returning false\n");
+        EXPECT_EQ(lines[0], u"FLASH: FlashGetBlockInfo() returning false");
         EXPECT_EQ(lines[1].substr(0, 13), u"FLASH: start=");
     }
 }
@@ -305,7 +305,7 @@ TEST_F(FlashDriverTest, BlockInfoDebugLineNamesTheRange) {
     FlashGetBlockInfo(0x9FFFFF00, 0x10, &s, &l);
     auto lines = board_.DebugLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], u"FLASH: start=9FFFFF00h flashstart=A0000000h end=9FFFFF0Fh flashlen=2000000h\n");
+    EXPECT_EQ(lines[1], u"FLASH: start=9FFFFF00h flashstart=A0000000h end=9FFFFF0Fh flashlen=2000000h");
 }
 
 TEST_F(FlashDriverTest, BlockInfoWithParametersNotFixedUp) {
@@ -316,7 +316,7 @@ TEST_F(FlashDriverTest, BlockInfoWithParametersNotFixedUp) {
     g_flashParameters = saved;
     auto lines = board_.DebugLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], u"FLASH: FlashGetBlockInfo(): Flash parameters not fixed up!\n");
+    EXPECT_EQ(lines[0], u"FLASH: FlashGetBlockInfo(): Flash parameters not fixed up!");
 }
 
 TEST_F(FlashDriverTest, WriteWordProgramsOneWordAndLeavesStatusMode) {
@@ -372,7 +372,7 @@ TEST_F(FlashReadOtpTest, ReadsTheFactoryWordsOfTheLowerChip) {
     EXPECT_EQ(words[2], 0x3333);
     EXPECT_EQ(words[3], 0x4444);
     EXPECT_EQ(board_.DebugLines(),
-              (std::vector<std::u16string>{u"FlashReadOTP Start!!\r\n", u"FlashReadOTP End!!\r\n"}));
+              (std::vector<std::u16string>{u"FlashReadOTP Start!!", u"FlashReadOTP End!!"}));
     EXPECT_TRUE(ReadsArray(kFlash));
 }
 
@@ -382,7 +382,7 @@ TEST_F(FlashReadOtpTest, DevicesNotReadyReport17) {
     uint16_t words[4] = {};
     EXPECT_EQ(FlashReadOTP(words), kFlashProgramFailed);
     EXPECT_EQ(board_.DebugLines(),
-              (std::vector<std::u16string>{u"FlashReadOTP Start!!\r\n", u"FlashReadOTP End!!\r\n",
+              (std::vector<std::u16string>{u"FlashReadOTP Start!!", u"FlashReadOTP End!!",
                                            u"ERROR, Cannot READ OTP!!"}));
     EXPECT_TRUE(ReadsArray(kFlash));
 }

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "board_accessors.h"
+#include "handheld.h"
 #include "flasher/flash_driver.h"
 #include "shared/configuration.h"
 

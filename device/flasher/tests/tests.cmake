@@ -1,18 +1,28 @@
-# Tests of the flasher. The console and driver tests drive a hardware board directly; the
-# sequence tests run the flasher inside the emulated handheld.
-if(NOT TARGET tova_hw)
+# Tests of the flasher, all inside the emulated handheld: the console and the driver on its
+# hardware, the update sequence in-process as device code, the whole flasher as the shell
+# runs it from the start-up folder.
+if(NOT TARGET tova_emulator OR NOT EXISTS ${CMAKE_SOURCE_DIR}/tools/romimage)
   return()
 endif()
 
-add_library(velkor_board_test_support STATIC
-  tests/board_accessors.cpp
-  tests/screen_text.cpp)
-target_include_directories(velkor_board_test_support PUBLIC tests)
-target_link_libraries(velkor_board_test_support PUBLIC tova_hw velkor_core PRIVATE tova_options)
+add_library(velkor_test_support STATIC tests/handheld.cpp tests/screen_text.cpp)
+target_include_directories(velkor_test_support PUBLIC tests)
+target_link_libraries(velkor_test_support
+  PUBLIC velkor_core tova_emulator tova_clock romimage GTest::gtest
+  PRIVATE tova_options)
+target_compile_definitions(velkor_test_support PRIVATE VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")
 
 tova_add_test(velkor_console_test
   SOURCES tests/console_test.cpp tests/font_test.cpp
-  LIBS velkor_board_test_support)
+  LIBS velkor_test_support
+  HOSTS_MODULES)
 tova_add_test(velkor_driver_test
   SOURCES tests/flash_driver_test.cpp tests/flash_placement_test.cpp
-  LIBS velkor_board_test_support)
+  LIBS velkor_test_support
+  HOSTS_MODULES)
+
+tova_add_test(velkor_sequence_test
+  SOURCES tests/update_sequence_test.cpp tests/flasher_main_test.cpp
+  LIBS velkor_test_support
+  LABELS threads
+  HOSTS_MODULES)

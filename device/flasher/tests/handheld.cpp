@@ -1,0 +1,146 @@
+#include "handheld.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "flasher/console.h"
+#include "flasher/flash_driver.h"
+#include "flasher/segment_buffers.h"
+#include "flasher/update_sequence.h"
+#include "platform/clock.h"
+#include "romimage/rom_image.h"
+#include "shared/flash_map.h"
+#include "tova/object_store.h"
+
+namespace flasher_test {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "velkor-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+namespace {
+
+tova::Machine& SharedMachine() {
+    static TempFolder folder;
+    static std::unique_ptr<tova::Machine> machine =
+        tova::Machine::Create(folder.Path() / "handheld", tova::MachineConfig{}, {});
+    return *machine;
+}
+
+romimage::RomSpec Spec(const char* digits, const char16_t* version) {
+    romimage::RomSpec spec;
+    std::snprintf(spec.buildDigits, sizeof spec.buildDigits, "%s", digits);
+    spec.versionText = version;
+    return spec;
+}
+
+}  // namespace
+
+BoardUnderTest::BoardUnderTest() : machine_(&SharedMachine()) {
+    tova::hw::Board& board = machine_->Board();
+    board.Reset();
+    tova::hw::FlashModel& flash = board.Flash();
+    flash.ClearFaults();
+    flash.SetBusyInTime(false);
+    for (unsigned chip = 0; chip < tova::hw::kFlashChipCount; ++chip) {
+        flash.SetBusyBefore(chip, 0);
+        flash.SetBusyDuring(chip, 0);
+        flash.SetTiming(chip, tova::hw::FlashTiming{});
+        flash.SetProtectionRegister(chip, {});
+        for (uint32_t block = 0; block < tova::hw::kFlashBlockCount; ++block)
+            flash.SetBlockLocked(chip, block, false);
+    }
+    flash.EraseAll();
+    flash.ClearLog();
+    board.Gpio().ClearWrites();
+    board.Display().Frame(0).Fill(0);
+    board.Display().Frame(1).Fill(0);
+    board.Bus().GuestErrors().Clear();
+    debugLinesBefore_ = machine_->DebugLines().size();
+}
+
+std::vector<std::u16string> BoardUnderTest::DebugLines() const {
+    std::vector<std::u16string> lines = machine_->DebugLines();
+    return {lines.begin() + long(debugLinesBefore_), lines.end()};
+}
+
+const std::vector<uint8_t>& OldRomImage() {
+    static const std::vector<uint8_t> image = romimage::BuildSegments(Spec("05010100", u"5.01.01"));
+    return image;
+}
+
+const std::vector<uint8_t>& NewRomPackage() {
+    static const std::vector<uint8_t> package = romimage::BuildPackage(Spec("05260300", u"5.26.03"));
+    return package;
+}
+
+uint32_t NewRomBuild() { return romimage::RomBuildFor(Spec("05260300", u"5.26.03")); }
+
+const SegmentEntry& SegmentNamed(const char16_t* devicePath) {
+    for (const SegmentEntry& s : kSegmentTable)
+        if (tova::SameName(s.devicePath, devicePath)) return s;
+    throw std::invalid_argument("no such segment");
+}
+
+std::vector<uint8_t> NewSegment(const char16_t* devicePath) {
+    const SegmentEntry& s = SegmentNamed(devicePath);
+    auto first = NewRomPackage().begin() + long(s.packageOffset);
+    return {first, first + long(s.size)};
+}
+
+HandheldSession::HandheldSession(const tova::MachineConfig& config) {
+    tova::SetTimeScale(0);
+    machine_ = tova::Machine::Create(folder_.Path() / "handheld", config, OldRomImage());
+    if (!machine_->Boot()) throw std::runtime_error("the handheld did not boot");
+}
+
+HandheldSession::~HandheldSession() { machine_.reset(); }
+
+void HandheldSession::PutFile(const char16_t* path, const std::vector<uint8_t>& bytes) {
+    if (!machine_->Store().WriteFile(path, bytes)) throw std::runtime_error("cannot write a file");
+}
+
+void HandheldSession::PutSegmentFiles() {
+    for (const FlashSegment& f : kFlashSegmentMap) PutFile(f.file, NewSegment(f.file));
+}
+
+std::vector<uint8_t> HandheldSession::FlashAt(uint32_t address, uint32_t length) {
+    return machine_->Flash().ReadArray(address - kFlashStart, length);
+}
+
+void ResetFlasherState(const ModelAddresses& model) {
+    g_clearBase = kDrawingBase;
+    ConsoleHome();
+    g_lastFlashStatus = 0;
+    g_flashPollLimits = {0x7FFFFFFF, 0x0FFFFFFF};
+    g_flashRoutineArea = model.flashRoutineArea;
+    g_reservedRamPage = model.reservedRamPage;
+    g_flashRoutines.eraseBlock = FlashEraseBlock;
+    g_flashRoutines.eraseRange = FlashEraseRange;
+    g_flashRoutines.writeBuffer = FlashWriteBuffer;
+    g_flashRoutines.programRange = FlashProgramRange;
+    g_segmentBuffers = {};
+    g_segmentBufferCount = 0;
+}
+
+fs::path BuiltFlasherModule() {
+    const char* dir = std::getenv("TOVA_BIN_DIR");
+    return dir ? fs::path(dir) / "Velkor.exe" : fs::path(VELKOR_MODULE_FILE);
+}
+
+}  // namespace flasher_test

@@ -1,0 +1,80 @@
+// The emulated handheld as the flasher's tests use it.
+//   BoardUnderTest: the hardware of one machine that every console and driver test of a
+//     binary shares, put back to a fresh state for each test (no boot, no programs).
+//   HandheldSession: a booted handheld of its own in a temporary state folder, with the
+//     old ROM in flash, for the update sequence and the whole flasher.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shared/segment_table.h"
+#include "tova/hw/board.h"
+#include "tova/machine.h"
+
+namespace flasher_test {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+class BoardUnderTest {
+public:
+    BoardUnderTest();
+    BoardUnderTest(const BoardUnderTest&) = delete;
+    BoardUnderTest& operator=(const BoardUnderTest&) = delete;
+
+    tova::hw::Board& Board() { return machine_->Board(); }
+    tova::hw::Bus& Bus() { return machine_->Bus(); }
+    tova::hw::FlashModel& Flash() { return machine_->Flash(); }
+    tova::hw::Display& Display() { return machine_->Display(); }
+    // Debug lines written since this test began.
+    std::vector<std::u16string> DebugLines() const;
+
+private:
+    tova::Machine* machine_;
+    size_t debugLinesBefore_;
+};
+
+// ROM contents for the tests: the handheld's old ROM and the package with the new one.
+const std::vector<uint8_t>& OldRomImage();        // flash from 0xA0040000
+const std::vector<uint8_t>& NewRomPackage();      // header, filler, segments
+uint32_t NewRomBuild();
+// The bytes of one segment of the new package, by its device file name (any case).
+std::vector<uint8_t> NewSegment(const char16_t* devicePath);
+const SegmentEntry& SegmentNamed(const char16_t* devicePath);
+
+class HandheldSession {
+public:
+    explicit HandheldSession(const tova::MachineConfig& config = {});
+    ~HandheldSession();
+
+    tova::Machine& M() { return *machine_; }
+    void PutFile(const char16_t* path, const std::vector<uint8_t>& bytes);
+    // The twelve segment files of the new package in \Temp.
+    void PutSegmentFiles();
+    // Flash bytes at a flash address.
+    std::vector<uint8_t> FlashAt(uint32_t address, uint32_t length);
+
+private:
+    TempFolder folder_;
+    std::unique_ptr<tova::Machine> machine_;
+};
+
+// The flasher's globals as a freshly started program has them, with the model's routine
+// area and reserved page chosen as start-up would choose them.
+void ResetFlasherState(const ModelAddresses& model);
+
+// Velkor.exe as the build made it.
+std::filesystem::path BuiltFlasherModule();
+
+}  // namespace flasher_test
