@@ -105,11 +105,11 @@ constexpr std::array kAgreement = {
     ControlTemplate{-2, K::StaticText,
                     "By installing the application, you are agreeing to all of the terms and "
                     "conditions of the end user license agreement.",
-                    {7, 140, 189, 24}},
+                    {7, 139, 189, 27}},
     ControlTemplate{IDC_AGREEMENT_TEXT, K::ReadOnlyEdit, "", {7, 36, 189, 100}},
     ControlTemplate{-3, K::StaticText,
                     "Click [Do not agree] to cancel the installation procedure.  ",
-                    {7, 167, 189, 10}},
+                    {7, 168, 189, 10}},
 };
 
 // Caution page, 203 x 160.

@@ -73,14 +73,25 @@ int RedPixels(QWidget& widget) {
     return red;
 }
 
-class QtHostTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
+// One application object for the whole binary, destroyed before exit so that Qt can
+// release what it holds.
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override {
         static int argc = 1;
         static char name[] = "ui_qt_test";
         static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        app_ = std::make_unique<QApplication>(argc, argv);
     }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+class QtHostTest : public ::testing::Test {
+protected:
     void SetUp() override { tova::SetTimeScale(0.01); }
     void TearDown() override { tova::SetTimeScale(1.0); }
 
