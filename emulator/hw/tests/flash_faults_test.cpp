@@ -22,10 +22,6 @@ std::vector<uint32_t> PollUntilReady(Bus& bus, uint32_t address, int limit = 100
     return polls;
 }
 
-bool AllBytes(const std::vector<uint8_t>& bytes, uint8_t value) {
-    return std::all_of(bytes.begin(), bytes.end(), [value](uint8_t b) { return b == value; });
-}
-
 // One chip's 16-bit halves of a stretch of bus words.
 std::vector<uint16_t> ChipHalves(const std::vector<uint8_t>& bus, unsigned chip) {
     std::vector<uint16_t> halves;
