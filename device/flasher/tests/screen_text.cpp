@@ -40,7 +40,10 @@ int CellGlyph(const tova::hw::FrameBuffer& frame, uint32_t column, uint32_t line
 }
 
 std::string LineText(const tova::hw::FrameBuffer& frame, uint32_t line, uint16_t colour) {
-    const std::vector<uint16_t> pixels = frame.Pixels();
+    return LineText(frame.Pixels(), line, colour);
+}
+
+std::string LineText(const std::vector<uint16_t>& pixels, uint32_t line, uint16_t colour) {
     std::string text;
     for (uint32_t column = 0; column < kConsoleColumns; ++column) {
         int glyph = Glyph(pixels, column, line, colour);

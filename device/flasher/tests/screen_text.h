@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tova/hw/display.h"
 
@@ -15,6 +16,8 @@ int CellGlyph(const tova::hw::FrameBuffer& frame, uint32_t column, uint32_t line
 // The cells of a text line, from column 0 up to the last cell that is not white; '?' for a
 // cell that is no glyph in `colour`.
 std::string LineText(const tova::hw::FrameBuffer& frame, uint32_t line, uint16_t colour);
+// The same, from pixels taken earlier (FrameBuffer::Pixels).
+std::string LineText(const std::vector<uint16_t>& pixels, uint32_t line, uint16_t colour);
 bool CellIsWhite(const tova::hw::FrameBuffer& frame, uint32_t column, uint32_t line);
 // Every pixel of the frame equals `value`.
 bool FrameIs(const tova::hw::FrameBuffer& frame, uint16_t value);

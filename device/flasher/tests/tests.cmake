@@ -26,3 +26,10 @@ tova_add_test(velkor_sequence_test
   LIBS velkor_test_support
   LABELS threads
   HOSTS_MODULES)
+
+tova_add_test(velkor_handheld_test
+  SOURCES tests/flasher_on_handheld_test.cpp
+  LIBS velkor_test_support
+  LABELS threads
+  HOSTS_MODULES)
+add_dependencies(velkor_handheld_test velkor)
