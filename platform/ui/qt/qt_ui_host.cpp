@@ -115,6 +115,10 @@ void QtUiHost::MessageBox(std::string_view text, std::string_view caption) {
 
 void QtUiHost::ShowMessageBox(QWidget* owner, int ownerTemplateId, std::string_view text,
                               std::string_view caption) {
+    if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        std::fprintf(stderr, "ui: message boxes are shown on the application's GUI thread\n");
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(text), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     if (driver_) {

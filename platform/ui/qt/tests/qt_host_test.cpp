@@ -81,6 +81,8 @@ public:
         static int argc = 1;
         static char name[] = "ui_qt_test";
         static char* argv[] = {name, nullptr};
+        // Windows are grabbed, never looked at: no display needed.
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc, argv);
     }
     void TearDown() override { app_.reset(); }
