@@ -1,6 +1,5 @@
 #include "handheld.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>

@@ -8,7 +8,7 @@ endif()
 add_library(velkor_test_support STATIC tests/handheld.cpp tests/screen_text.cpp)
 target_include_directories(velkor_test_support PUBLIC tests)
 target_link_libraries(velkor_test_support
-  PUBLIC velkor_core tova_emulator tova_clock romimage GTest::gtest
+  PUBLIC velkor_core tova_emulator tova_clock romimage
   PRIVATE tova_options)
 target_compile_definitions(velkor_test_support PRIVATE VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")
 
@@ -33,3 +33,10 @@ tova_add_test(velkor_handheld_test
   LABELS threads
   HOSTS_MODULES)
 add_dependencies(velkor_handheld_test velkor)
+
+tova_add_benchmark(velkor_flash_benchmark
+  SOURCES tests/flash_program_benchmark.cpp
+  LIBS velkor_test_support)
+if(TARGET velkor_flash_benchmark)
+  tova_host_modules(velkor_flash_benchmark)
+endif()
