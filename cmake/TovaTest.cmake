@@ -10,11 +10,18 @@ function(tova_add_test name)
   if(T_HOSTS_MODULES)
     tova_host_modules(${name})
   endif()
+  # Discovered tests take each property value as one list element: an empty label list
+  # must be left out, and one environment entry is all that survives (the test presets set
+  # TOVA_BIN_DIR).
+  set(props TIMEOUT 600 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(T_LABELS)
+    string(REPLACE ";" "\\;" labels "${T_LABELS}")
+    list(APPEND props LABELS "${labels}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOVA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    PROPERTIES ${props})
 endfunction()
 
 # tova_add_benchmark(name SOURCES ... [LIBS ...]): built only when Google Benchmark exists;
