@@ -200,6 +200,11 @@ bool MachineImpl::WaitUntilProgramsDone(uint64_t timeoutMs) {
     });
 }
 
+bool MachineImpl::WaitUntilState(MachineState state, uint64_t timeoutMs) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, RealTimeout(timeoutMs), [&] { return state_ == state; });
+}
+
 std::vector<std::u16string> MachineImpl::DebugLines() const {
     std::lock_guard lock(mutex_);
     return debugLines_;
@@ -262,6 +267,8 @@ void MachineImpl::SetBootDelayMs(uint32_t ms) {
     std::lock_guard lock(mutex_);
     config_.bootDelayMs = ms;
 }
+
+void MachineImpl::SetWarmBootToken(bool intact) { WriteToken(intact ? kWarmBootToken : 0); }
 
 const DeviceIdentifier MachineImpl::Identifier() const { return Config().identifier; }
 bool MachineImpl::AcOnline() const { return Config().acOnline; }

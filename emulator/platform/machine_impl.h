@@ -60,6 +60,7 @@ public:
     bool WaitUntilBooted(uint64_t timeoutMs) override;
     bool WaitUntilBootCount(uint32_t count, uint64_t timeoutMs) override;
     bool WaitUntilProgramsDone(uint64_t timeoutMs) override;
+    bool WaitUntilState(MachineState state, uint64_t timeoutMs) override;
 
     hw::Board& Board() override { return *board_; }
     hw::Bus& Bus() override { return board_->Bus(); }
@@ -85,6 +86,7 @@ public:
     void SetIdentifier(const DeviceIdentifier& id) override;
     void SetFaults(const MachineFaults& faults) override;
     void SetBootDelayMs(uint32_t ms) override;
+    void SetWarmBootToken(bool intact) override;
 
     bool LinkUp() const override;
     void SetCable(bool attached) override;
@@ -117,9 +119,8 @@ public:
     RegistryHandles& RegHandles() { return regHandles_; }
     uint64_t Generation() const { return generation_.load(); }
 
-    // Applies flash fault knobs given as text ("busy-before 1 10"); false with the reason
-    // for an unknown knob or bad arguments.
-    bool ApplyFlashFault(const std::string& knob, const std::string& args, std::string* error);
+    bool ApplyFlashFault(const std::string& knob, const std::string& args,
+                         std::string* error) override;
 
 private:
     enum class Request { kNone, kBoot, kReset, kPowerCut, kShutdown, kQuit };

@@ -195,6 +195,9 @@ public:
     virtual bool WaitUntilBooted(uint64_t timeoutMs) = 0;
     virtual bool WaitUntilBootCount(uint32_t count, uint64_t timeoutMs) = 0;
     virtual bool WaitUntilProgramsDone(uint64_t timeoutMs) = 0;
+    virtual bool WaitUntilState(MachineState state, uint64_t timeoutMs) = 0;
+    // Timeouts never shrink below 10 s of real time (at scale 0 they would expire before
+    // the machine thread ran); a timeout of 0 only looks.
 
     // ---- Hardware ------------------------------------------------------------------
     virtual hw::Board& Board() = 0;
@@ -207,6 +210,14 @@ public:
     virtual bool InterruptsMasked() const = 0;
     // Sleep calls made after interrupts were masked (the boot that masked them).
     virtual uint32_t SleepViolations() const = 0;
+    // Flash fault knobs as text, e.g. ("busy-before", "1 10"); they persist with Save.
+    // Knobs: busy-before CHIP POLLS|forever, busy-during CHIP POLLS|forever,
+    // fail-erase CHIP BLOCK [TIMES], fail-program CHIP OFFSET [TIMES],
+    // stuck-bits CHIP OFFSET LOW HIGH, lock-block CHIP BLOCK,
+    // buffer-unavailable CHIP REQUESTS, power-cut-after OPERATIONS, clear.
+    // false with the reason for an unknown knob or bad arguments.
+    virtual bool ApplyFlashFault(const std::string& knob, const std::string& args,
+                                 std::string* error) = 0;
 
     // ---- Platform ------------------------------------------------------------------
     virtual ObjectStore& Store() = 0;
@@ -225,6 +236,9 @@ public:
     virtual void SetIdentifier(const DeviceIdentifier& id) = 0;
     virtual void SetFaults(const MachineFaults& faults) = 0;
     virtual void SetBootDelayMs(uint32_t ms) = 0;
+    // Writes or clears the warm-boot token in the reserved RAM page: what the next boot
+    // after a reset (or the next power-on of a handheld switched off) will be.
+    virtual void SetWarmBootToken(bool intact) = 0;
 
     // ---- Link ----------------------------------------------------------------------
     // Booted, cable attached, HKLM\Drivers\BuiltIn\USB exists, not resetting.

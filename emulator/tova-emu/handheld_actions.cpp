@@ -1,0 +1,218 @@
+#include "handheld_actions.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "arguments.h"
+#include "shared/flash_map.h"
+#include "shared/rom_identity.h"
+#include "tova/hw/board.h"
+#include "tova/object_store.h"
+
+namespace tova::emu {
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+void Need(const Words& w, size_t count, const std::string& usage) {
+    if (w.size() != count) throw UsageError("usage: " + usage);
+}
+
+std::string Rest(const Words& w, size_t from) {
+    std::string out;
+    for (size_t i = from; i < w.size(); ++i) out += (i > from ? " " : "") + w[i];
+    return out;
+}
+
+const char* StateName(MachineState s) {
+    switch (s) {
+    case MachineState::kOff: return "off";
+    case MachineState::kBooting: return "booting";
+    case MachineState::kBooted: return "booted";
+    case MachineState::kDead: return "dead (no valid kernel in flash)";
+    case MachineState::kResetting: return "resetting";
+    }
+    return "?";
+}
+
+std::string Hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
+
+// Machine knobs by name; flash knobs go to the flash model.
+std::string SetFault(Machine& m, const Words& w) {
+    if (w.size() < 3) throw UsageError("usage: set STATE fault KNOB [ARGUMENTS...]");
+    const std::string& knob = w[2];
+    MachineFaults faults = m.Config().faults;
+    if (knob == "model-query-garbage") {
+        Need(w, 4, "set STATE fault model-query-garbage COUNT");
+        faults.modelQueryGarbageCount = uint32_t(ParseNumberArgument(w[3], 0xFFFFFFFF, "the count"));
+    } else if (knob == "ram-fragmentation") {
+        Need(w, 4, "set STATE fault ram-fragmentation on|off");
+        faults.ramFragmentation = ParseOnOffArgument(w[3], "ram-fragmentation");
+    } else if (knob == "undeletable-value") {
+        Need(w, 5, "set STATE fault undeletable-value KEY NAME");
+        faults.undeletableRegistryValues.push_back({FromUtf8(w[3]), FromUtf8(w[4])});
+    } else if (knob == "clear") {
+        Need(w, 3, "set STATE fault clear");
+        faults = {};
+        std::string error;
+        m.ApplyFlashFault("clear", "", &error);
+    } else {
+        std::string error;
+        if (!m.ApplyFlashFault(knob, Rest(w, 3), &error)) throw UsageError(error);
+        return "flash fault " + knob + " set\n";
+    }
+    m.SetFaults(faults);
+    return "fault " + knob + " set\n";
+}
+
+std::string Set(Machine& m, const Words& w) {
+    if (w.size() < 2) throw UsageError("usage: set STATE cable|ac on|off | battery N | fault KNOB ...");
+    const std::string& what = w[1];
+    if (what == "cable" || what == "ac") {
+        Need(w, 3, "set STATE " + what + " on|off");
+        bool on = ParseOnOffArgument(w[2], what);
+        if (what == "cable") m.SetCable(on);
+        else m.SetAcOnline(on);
+        return what + " " + w[2] + "\n";
+    }
+    if (what == "battery") {
+        Need(w, 3, "set STATE battery PERCENT");
+        uint64_t percent = ParseNumberArgument(w[2], 255, "the battery percent");
+        if (percent > 100 && percent != 255)
+            throw UsageError("the battery percent must be 0 to 100, or 255 for unknown");
+        m.SetBatteryPercent(uint8_t(percent));
+        return "battery " + w[2] + "\n";
+    }
+    if (what == "fault") return SetFault(m, w);
+    throw UsageError("set knows cable, ac, battery and fault, not \"" + what + "\"");
+}
+
+std::string Reset(Machine& m, const Words& w, const ActionContext& c) {
+    if (w.size() > 2) throw UsageError("usage: reset STATE [warm|cold]");
+    std::string kind = w.size() == 2 ? w[1] : "warm";
+    if (kind != "warm" && kind != "cold") throw UsageError("reset is warm or cold, not \"" + kind + "\"");
+    if (!c.running) {
+        m.SetWarmBootToken(kind == "warm");
+        return "the handheld is not running: its next power-on will be " + kind + "\n";
+    }
+    m.RequestReset(kind == "warm" ? ResetKind::kWarm : ResetKind::kCold);
+    return kind + " reset\n";
+}
+
+std::string Screenshot(Machine& m, const Words& w, const ActionContext& c) {
+    Need(w, 2, "screenshot STATE OUT.png");
+    try {
+        m.Display().RenderPng(w[1]);
+    } catch (const std::exception& e) {
+        throw CommandError(e.what());
+    }
+    return c.running ? "screenshot written to " + w[1] + "\n"
+                     : "the handheld is not running: its screen is dark; written to " + w[1] + "\n";
+}
+
+std::string DumpFlash(Machine& m, const Words& w) {
+    Need(w, 4, "dump-flash STATE OUT.bin [--offset N] [--length N]");
+    uint64_t offset = ParseNumberArgument(w[2], kFlashBytes, "the offset");
+    uint64_t length = ParseNumberArgument(w[3], kFlashBytes, "the length");
+    if (offset + length > kFlashBytes)
+        throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
+    auto bytes = m.Flash().ReadArray(uint32_t(offset), uint32_t(length));
+    std::ofstream out(w[1], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out) throw CommandError("cannot write " + w[1]);
+    return std::to_string(length) + " bytes of flash from offset " + Hex(uint32_t(offset)) +
+           " written to " + w[1] + "\n";
+}
+
+std::string Info(Machine& m, const ActionContext& c) {
+    MachineConfig config = m.Config();
+    std::ostringstream out;
+    out << "state folder: " << m.StateFolder().string() << "\n"
+        << "running:      " << (c.running ? "yes" : "no") << "\n"
+        << "state:        " << StateName(m.State()) << "\n"
+        << "model:        " << (config.model == Model::kAdvanced ? "advanced" : "basic") << " ("
+        << Hex(config.Addresses().memoryConfig) << ")\n";
+    RomIdentity record{};
+    auto bytes = m.Flash().ReadArray(kImageFlashAddress - kFlashStart, sizeof record);
+    std::memcpy(&record, bytes.data(), sizeof record);
+    if (IsValidRomIdentity(record)) {
+        size_t n = 0;
+        while (n < 16 && record.versionText[n]) ++n;
+        out << "ROM build:    " << Hex(record.build) << "\n"
+            << "ROM version:  " << ToUtf8(std::u16string_view(record.versionText, n)) << "\n"
+            << "ROM language: " << record.languageId << "\n";
+    } else {
+        out << "ROM:          no valid kernel in flash\n";
+    }
+    out << "link:         ";
+    if (c.running) out << c.linkEndpoint << (m.LinkUp() ? " (up)" : " (down)") << "\n";
+    else out << "not served (the handheld is not running)\n";
+    out << "cable:        " << (config.cableAttached ? "on" : "off") << "\n"
+        << "AC:           " << (config.acOnline ? "on" : "off") << "\n"
+        << "battery:      " << unsigned(config.batteryPercent)
+        << (config.batteryPercent == 255 ? " (unknown)" : "") << "\n"
+        << "boots:        " << m.BootCount();
+    if (m.BootCount() > 0) out << (m.LastBootWarm() ? " (last warm)" : " (last cold)");
+    out << "\nstore:\n";
+    for (const auto& file : m.Store().ListAllFiles()) {
+        auto content = m.Store().ReadFile(file);
+        out << "  " << ToUtf8(file) << "  " << (content ? content->size() : 0) << " bytes\n";
+    }
+    return out.str();
+}
+
+}  // namespace
+
+void CheckAction(const std::vector<std::string>& words) {
+    if (words.empty()) throw UsageError("no command");
+    const std::string& name = words[0];
+    if (name == "set") {
+        if (words.size() < 3) throw UsageError("usage: set STATE cable|ac on|off | battery N | fault KNOB ...");
+        if (words[1] == "cable" || words[1] == "ac") {
+            Need(words, 3, "set STATE " + words[1] + " on|off");
+            ParseOnOffArgument(words[2], words[1]);
+        } else if (words[1] == "battery") {
+            Need(words, 3, "set STATE battery PERCENT");
+            uint64_t percent = ParseNumberArgument(words[2], 255, "the battery percent");
+            if (percent > 100 && percent != 255)
+                throw UsageError("the battery percent must be 0 to 100, or 255 for unknown");
+        } else if (words[1] != "fault") {
+            throw UsageError("set knows cable, ac, battery and fault, not \"" + words[1] + "\"");
+        }
+    } else if (name == "reset") {
+        if (words.size() > 2 || (words.size() == 2 && words[1] != "warm" && words[1] != "cold"))
+            throw UsageError("usage: reset STATE [warm|cold]");
+    } else if (name == "screenshot") {
+        Need(words, 2, "screenshot STATE OUT.png");
+    } else if (name == "dump-flash") {
+        Need(words, 4, "dump-flash STATE OUT.bin [--offset N] [--length N]");
+        uint64_t offset = ParseNumberArgument(words[2], kFlashBytes, "the offset");
+        uint64_t length = ParseNumberArgument(words[3], kFlashBytes, "the length");
+        if (offset + length > kFlashBytes)
+            throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
+    } else if (name != "power-cut" && name != "info") {
+        throw UsageError("unknown command \"" + name + "\"");
+    }
+}
+
+std::string RunAction(Machine& m, const std::vector<std::string>& words, const ActionContext& c) {
+    CheckAction(words);
+    const std::string& name = words[0];
+    if (name == "set") return Set(m, words);
+    if (name == "reset") return Reset(m, words, c);
+    if (name == "screenshot") return Screenshot(m, words, c);
+    if (name == "dump-flash") return DumpFlash(m, words);
+    if (name == "info") return Info(m, c);
+    // power-cut
+    m.PowerCut();
+    return c.running ? "power cut: RAM lost; the power comes back and the handheld boots cold\n"
+                     : "power cut: the battery-backed RAM is lost; the next power-on is cold\n";
+}
+
+}  // namespace tova::emu

@@ -1,0 +1,28 @@
+// What `tova-emu set`, `power-cut`, `reset`, `screenshot`, `dump-flash` and `info` do to a
+// handheld: the same code serves a handheld running in this process (through the control
+// channel) and a stopped one opened from its state folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tova/machine.h"
+
+namespace tova::emu {
+
+struct ActionContext {
+    bool running = false;      // the handheld runs in this process (`tova-emu run`)
+    std::string linkEndpoint;  // where the link listens, when running
+};
+
+// Checks the words of an action without doing it; UsageError for bad ones. Lets a client
+// refuse a bad command line before it reaches a running handheld.
+void CheckAction(const std::vector<std::string>& words);
+
+// Does the action and returns the text to print. Throws UsageError or CommandError.
+// Words: set cable|ac on|off; set battery N; set fault KNOB ARGS...; power-cut;
+// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info.
+std::string RunAction(Machine& machine, const std::vector<std::string>& words,
+                      const ActionContext& context);
+
+}  // namespace tova::emu

@@ -1,0 +1,84 @@
+#include "commands.h"
+
+namespace tova::emu {
+
+const char kHelpText[] = R"(tova-emu: the emulated handheld, kept in a state folder
+
+Usage: tova-emu COMMAND STATE [ARGUMENTS]
+
+Commands:
+  create STATE [--model advanced|basic] [--ac on|off] [--battery N] [--language ID]
+         [--identifier HEX32] [--cable on|off] [--rom PACKAGE.img | --factory-build DIGITS]
+         [--boot-delay MS]
+      Creates a handheld in the folder STATE (made if absent; it must not hold one yet).
+        --model          hardware configuration (default advanced)
+        --ac             AC adapter connected (default on)
+        --battery        battery percent, 0 to 100, or 255 for unknown (default 100)
+        --language       Windows language identifier of the factory ROM (default 1033)
+        --identifier     the 16-byte device identifier as 32 hexadecimal digits (default: a
+                         serial ending in the product's identity pattern)
+        --cable          sync cable attached (default on)
+        --rom            flash the ROM carried by this package file
+        --factory-build  flash a factory ROM with these eight build digits (the default
+                         factory ROM has build 05010100, older than every package)
+        --boot-delay     nominal milliseconds from a reset to the booted system (default
+                         2000), shrunk by the time scale
+
+  run STATE [--link-port N] [--time-scale X]
+      Powers the handheld on and runs it in the foreground: boots, serves the sync link on
+      127.0.0.1:N (default 4990; 0 picks a free port), writes the link endpoint to
+      STATE/link.endpoint and prints it. Ctrl-C (SIGINT) or SIGTERM switches it off and
+      saves its state; the next run powers it on again with its RAM (object store and
+      registry) kept, as a switched-off handheld keeps its battery-backed RAM. After a
+      power cut the power comes back by itself and the handheld boots cold.
+        --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
+                         five-minute update take seconds)
+
+  set STATE cable on|off
+  set STATE ac on|off
+  set STATE battery N
+  set STATE fault KNOB [ARGUMENTS]
+      Changes a handheld, running (through its control channel) or stopped (in its state
+      folder). Fault knobs:
+        model-query-garbage COUNT        the model query answers garbage COUNT times
+        ram-fragmentation on|off         physical pages handed out of order
+        undeletable-value KEY NAME       a registry value below HKEY_LOCAL_MACHINE that
+                                         cannot be deleted
+        busy-before CHIP POLLS|forever   a flash chip (0 low, 1 high half) reads busy
+        busy-during CHIP POLLS|forever   every flash operation takes POLLS more polls
+        fail-erase CHIP BLOCK [TIMES]    erasing a block fails (always or TIMES times)
+        fail-program CHIP OFFSET [TIMES] programming the word at a flash offset fails
+        stuck-bits CHIP OFFSET LOW HIGH  bits of a word that always read 0 / 1
+        lock-block CHIP BLOCK            a block's lock bit set
+        buffer-unavailable CHIP COUNT    the next COUNT write-buffer requests find none
+        power-cut-after OPERATIONS       the power goes in the middle of a later operation
+        clear                            every knob off
+      Numbers may be written in hexadecimal with 0x.
+
+  power-cut STATE
+      Cuts the power: RAM (object store, registry changes) is lost, flash keeps what it
+      holds. A running handheld powers on again and boots cold from that flash.
+
+  reset STATE [warm|cold]
+      Resets a running handheld (default warm). For a stopped one, chooses whether its next
+      power-on is warm or cold.
+
+  screenshot STATE OUT.png
+      Saves the screen (240 x 320) as a PNG file.
+
+  dump-flash STATE OUT.bin [--offset N] [--length N]
+      Writes flash content to a file: LENGTH bytes from OFFSET, counted from the start of
+      flash at 0xA0000000 (default: all 32 MiB).
+
+  info STATE
+      Prints whether it runs, its state (booted, dead, off), model, the ROM build, version
+      text and language in flash, the link endpoint, power, boots and the files in its
+      object store.
+
+  --help
+      Prints this text.
+
+Exit status: 0 done, 1 the command failed (the message says why), 2 bad arguments.
+)";
+
+}  // namespace tova::emu

@@ -1,0 +1,132 @@
+// tova-emu run STATE [--link-port N] [--time-scale X]
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "arguments.h"
+#include "commands.h"
+#include "control_channel.h"
+#include "handheld_actions.h"
+#include "platform/clock.h"
+#include "state_folder.h"
+
+#if __has_include("tova/link/link_server.h")
+#include "tova/link/link_server.h"
+#define TOVA_EMU_HAS_LINK 1
+#endif
+
+namespace tova::emu {
+
+namespace {
+
+constexpr uint16_t kDefaultLinkPort = 4990;
+
+ControlReply Handle(Machine& machine, const ActionContext& context,
+                    const std::vector<std::string>& words) {
+    try {
+        return {ControlReply::Status::kOk, RunAction(machine, words, context)};
+    } catch (const UsageError& e) {
+        return {ControlReply::Status::kUsage, e.what()};
+    } catch (const std::exception& e) {
+        return {ControlReply::Status::kError, e.what()};
+    }
+}
+
+// Power comes back after a cut (from the command line or a flash fault knob).
+void RestorePower(Machine& machine, const std::atomic<bool>& stopping) {
+    while (!stopping) {
+        if (!machine.WaitUntilState(MachineState::kOff, 60000) || stopping) continue;
+        std::printf("power cut; powering on again\n");
+        std::fflush(stdout);
+        machine.PowerOn();
+    }
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].rfind("--", 0) == 0) throw UsageError("usage: run STATE [--link-port N] [--time-scale X]");
+    std::filesystem::path state = args[0];
+    uint16_t port = kDefaultLinkPort;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--link-port") {
+            port = uint16_t(ParseNumberArgument(OptionValue(args, &i), 65535, "--link-port"));
+        } else if (args[i] == "--time-scale") {
+            std::string v = OptionValue(args, &i);
+            char* end = nullptr;
+            double scale = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(scale >= 0.0) || scale > 1000.0)
+                throw UsageError("--time-scale is a number from 0 to 1000, not \"" + v + "\"");
+            SetTimeScale(scale);
+        } else {
+            throw UsageError("run does not know \"" + args[i] + "\"");
+        }
+    }
+    if (SendControl(state, {"info"})) throw CommandError("the handheld in " + state.string() + " is already running");
+
+    // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    auto machine = Machine::Open(state);
+    ActionContext context{true, ""};
+    machine->PowerOn();
+    std::atomic<bool> stopping{false};
+    std::thread powerWatch([&] { RestorePower(*machine, stopping); });
+    auto endpointFile = state / state_files::kLinkEndpoint;
+#ifdef TOVA_EMU_HAS_LINK
+    std::unique_ptr<link::LinkServer> link;
+    try {
+        link = std::make_unique<link::LinkServer>(*machine, port);
+    } catch (const std::exception& e) {
+        stopping = true;
+        machine->Shutdown();
+        powerWatch.join();
+        throw CommandError("cannot serve the link on port " + std::to_string(port) + ": " + e.what());
+    }
+    context.linkEndpoint = "127.0.0.1:" + std::to_string(link->Port());
+    std::ofstream(endpointFile) << context.linkEndpoint << "\n";
+    std::printf("link endpoint %s\n", context.linkEndpoint.c_str());
+#else
+    (void)port;
+    std::printf("no link server in this build\n");
+#endif
+    std::unique_ptr<ControlServer> control;
+    try {
+        control = std::make_unique<ControlServer>(state, [&](const std::vector<std::string>& words) {
+            return Handle(*machine, context, words);
+        });
+    } catch (...) {
+        stopping = true;
+        machine->Shutdown();
+        powerWatch.join();
+        throw;
+    }
+    std::printf("running %s; Ctrl-C switches it off\n", state.string().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    std::printf("switching off\n");
+    control.reset();
+#ifdef TOVA_EMU_HAS_LINK
+    link->Stop();
+    link.reset();
+#endif
+    stopping = true;
+    machine->Shutdown();
+    powerWatch.join();
+    std::error_code ec;
+    std::filesystem::remove(endpointFile, ec);
+    std::printf("state saved in %s\n", state.string().c_str());
+    return 0;
+}
+
+}  // namespace tova::emu
