@@ -18,7 +18,7 @@ namespace harlix_test {
 struct RomFacts {
     uint32_t build = 0x20240526;
     uint16_t languageId = 1033;
-    std::u16string versionText = u"1.05.26 EN";  // up to 16 units, the ROM record's field
+    std::u16string versionText = u"1.05.26";  // up to 16 units, the ROM record's field
 };
 
 // The output of one block-mode call.

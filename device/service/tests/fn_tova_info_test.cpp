@@ -25,8 +25,9 @@ struct RecognisedCase {
 TEST(FnTOVAInfo, RecognisedHandheldRecordByteByByte) {
     const RecognisedCase cases[] = {
         {"advanced on AC, full",
-         tova::Model::kAdvanced, true, 100, {0x20240526, 1033, u"1.05.26 EN"},
-         {1, 1, 100, 1033, 64, 48, 0x02000200, 0x20240526, u"1.05.26 EN", u"TOVA5"}},
+         tova::Model::kAdvanced, true, 100, {0x20240526, 1033, u"1.05.26"},
+         {1, 1, 100, 1033, 64, 48, 0x02000200, 0x20240526, u"1.05.26", u"TOVA5"}},
+        // Eight units fill the 16-byte query buffer, leaving no room for a NUL.
         {"basic on battery, German ROM",
          tova::Model::kBasic, false, 37, {0x20230101, 1031, u"1.01 GER"},
          {1, 0, 37, 1031, 32, 32, 0x01000100, 0x20230101, u"1.01 GER", u"TOVA5"}},
