@@ -27,6 +27,12 @@ tova_add_test(velkor_sequence_test
   LABELS threads
   HOSTS_MODULES)
 
+tova_add_test(velkor_module_test
+  SOURCES tests/module_test.cpp
+  LIBS velkor_test_support
+  HOSTS_MODULES)
+add_dependencies(velkor_module_test velkor)
+
 tova_add_test(velkor_handheld_test
   SOURCES tests/flasher_on_handheld_test.cpp
   LIBS velkor_test_support
