@@ -75,9 +75,11 @@ protected:
         ASSERT_TRUE(M().WaitUntilBootCount(boots + 2, kNominalWaitMs)) << "no second boot";
         ASSERT_TRUE(M().WaitUntilBooted(kNominalWaitMs));
         tova::SetTimeScale(0);
+        std::lock_guard lock(mutex_);
+        seen_ = atReset_;
     }
 
-    std::string ScreenLine(uint32_t line) { return LineText(atReset_.screen, line, kMessageColour); }
+    std::string ScreenLine(uint32_t line) { return LineText(seen_.screen, line, kMessageColour); }
 
     void ExpectNewRomInFlash() {
         const std::vector<uint8_t>& package = NewRomPackage();
@@ -95,7 +97,8 @@ protected:
 
     HandheldSession handheld_;
     std::mutex mutex_;
-    AtResetLine atReset_;
+    AtResetLine atReset_;  // written on the flasher's thread, under mutex_
+    AtResetLine seen_;     // the test's copy once the update is over
     std::vector<uint8_t> before_;
 };
 
@@ -133,14 +136,14 @@ TEST_F(FlasherOnHandheldTest, WritesTheNewRomAndColdBootsIt) {
                                         "COREAPPS", "MISC_1", "MISC_2", "MISC_3", "MISC_4", "OS",
                                         "KERNEL@4", "KERNEL@3", "KERNEL@2", "KERNEL@1", "KERNEL@0"}));
 
-    ASSERT_EQ(atReset_.calls, 1);
+    ASSERT_EQ(seen_.calls, 1);
     std::vector<std::u16string> left;
-    for (const auto& name : atReset_.tempFiles) left.push_back(tova::FoldCase(name));
+    for (const auto& name : seen_.tempFiles) left.push_back(tova::FoldCase(name));
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::u16string>{u"kernel.nb0", u"misc_3.nb0", u"misc_4.nb0", u"os.nb0"}))
         << "steps 1 to 8 deleted, 9 to 12 kept";
-    EXPECT_TRUE(atReset_.masked);
-    EXPECT_EQ(atReset_.sleepViolations, 0u);
+    EXPECT_TRUE(seen_.masked);
+    EXPECT_EQ(seen_.sleepViolations, 0u);
 
     EXPECT_EQ(ScreenLine(0), "v1.075");
     for (uint32_t step = 1; step <= 12; ++step)
