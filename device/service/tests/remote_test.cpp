@@ -16,6 +16,7 @@
 #include "shared/service_names.h"
 #include "tova/link/link_server.h"
 #include "tova/object_store.h"
+#include "tova/registry.h"
 
 namespace harlix_test {
 namespace {
