@@ -12,6 +12,8 @@
 HRESULT FnTOVAInfo(DWORD cbInput, BYTE* pInput, DWORD* pcbOutput, BYTE** ppOutput,
                    IRAPIStream*) {
     if (!IsAllInput(cbInput, pInput)) return E_FAIL;
+    // Nowhere to hand the record over: allocating it would only leak it.
+    if (pcbOutput == nullptr || ppOutput == nullptr) return E_FAIL;
     // A few bytes more than the record: only kDeviceInfoSize of them travel.
     auto* info = static_cast<DeviceInfo*>(LocalAlloc(LPTR, kDeviceInfoAllocSize));
     if (info == nullptr) return E_FAIL;

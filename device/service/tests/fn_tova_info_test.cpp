@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "device_info_bytes.h"
 #include "emulated_handheld.h"
 #include "shared/configuration.h"
+#include "wince/api.h"
 #include "wince/ioctl.h"
 
 namespace harlix_test {
@@ -129,6 +132,31 @@ TEST(FnTOVAInfo, InputOtherThanAllFailsWithNoOutput) {
         EXPECT_FALSE(r.outputSet);
         EXPECT_EQ(handheld.Machine().OutstandingLocalAllocations(), liveBefore);
     }
+}
+
+TEST(FnTOVAInfo, MissingOutputParametersFailWithoutAllocating) {
+    EmulatedHandheld handheld(tova::MachineConfig{});
+    ASSERT_TRUE(handheld.Ready());
+    std::string error;
+    auto module = handheld.Machine().LoadLibraryModule(u"HARLIX", &error);
+    ASSERT_TRUE(module) << error;
+    auto entry = module->Function<PFN_RAPI_EXTENSION>("FnTOVAInfo");
+    ASSERT_NE(entry, nullptr);
+    std::vector<uint8_t> input = EmulatedHandheld::AllInput();
+    DWORD cb = 0;
+    BYTE* out = nullptr;
+    const size_t liveBefore = handheld.Machine().OutstandingLocalAllocations();
+    HRESULT noLength = S_OK;
+    HRESULT noPointer = S_OK;
+    ASSERT_TRUE(handheld.RunOnDevice([&] {
+        noLength = entry(DWORD(input.size()), input.data(), nullptr, &out, nullptr);
+        noPointer = entry(DWORD(input.size()), input.data(), &cb, nullptr, nullptr);
+    }));
+    EXPECT_EQ(noLength, E_FAIL);
+    EXPECT_EQ(noPointer, E_FAIL);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(cb, 0u);
+    EXPECT_EQ(handheld.Machine().OutstandingLocalAllocations(), liveBefore);
 }
 
 size_t ModelQueries(const std::vector<tova::IoctlCall>& log, size_t from) {
