@@ -225,7 +225,7 @@ void MachineImpl::WriteToken(uint32_t value) {
                         value, 4);
 }
 
-uint32_t MachineImpl::ReadToken() {
+uint32_t MachineImpl::ReadToken() const {
     const ModelAddresses& model = board_->Model();
     return board_->Ram().Read(model.reservedRamPage - kRamUncachedBase + kReservedWordWarmBootToken,
                               4);

@@ -127,7 +127,7 @@ StoredState MachineImpl::SnapshotState() const {
         s.bootCount = bootCount_;
         s.flashFaults = flashFaults_;
     }
-    s.ramRetained = const_cast<MachineImpl*>(this)->ReadToken() == kWarmBootToken;
+    s.ramRetained = ReadToken() == kWarmBootToken;
     return s;
 }
 
@@ -270,7 +270,7 @@ void MachineImpl::SetBootDelayMs(uint32_t ms) {
 
 void MachineImpl::SetWarmBootToken(bool intact) { WriteToken(intact ? kWarmBootToken : 0); }
 
-const DeviceIdentifier MachineImpl::Identifier() const { return Config().identifier; }
+DeviceIdentifier MachineImpl::Identifier() const { return Config().identifier; }
 bool MachineImpl::AcOnline() const { return Config().acOnline; }
 uint8_t MachineImpl::BatteryPercent() const { return Config().batteryPercent; }
 

@@ -112,7 +112,7 @@ public:
     void RecordIoctl(const IoctlCall& call);
     void RecordPriority(const PriorityChange& change);
     void RecordDebugLine(std::u16string line);
-    const DeviceIdentifier Identifier() const;
+    DeviceIdentifier Identifier() const;
     bool AcOnline() const;
     uint8_t BatteryPercent() const;
     FileTable& Files() { return files_; }
@@ -147,7 +147,7 @@ private:
     void WaitForRequestDone(uint64_t ticket);
     bool ReadRomIdentity(RomIdentity* out);
     void WriteToken(uint32_t value);
-    uint32_t ReadToken();
+    uint32_t ReadToken() const;
     StoredState SnapshotState() const;
     void ApplyFaultKnobs();
 

@@ -204,6 +204,12 @@ TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     EXPECT_TRUE(fs::exists(shot));
     Outcome reset = Run({"reset", State(), "cold"});
     EXPECT_EQ(reset.status, 0) << reset.err;
+    // Switched off only once the reset's boot is done: off in the middle of a cold reset,
+    // the next power-on would rightly be cold.
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline &&
+           Run({"info", State()}).out.find("boots:        2 (last cold)") == std::string::npos)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
     ASSERT_EQ(kill(run, SIGTERM), 0);
     Outcome ran = Finish(run, "run");

@@ -1,5 +1,6 @@
 // Files on the object store: CreateFileW, GetFileSize, ReadFile, WriteFile, SetEndOfFile,
 // CloseHandle, DeleteFileW.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,12 +45,13 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     PlatformCall call;
     auto file = FileOf(call, hFile);
     if (!file) return INVALID_FILE_SIZE;
-    off_t size = ::lseek(file->fd, 0, SEEK_END);
-    if (size < 0) {
+    struct stat info {};
+    if (::fstat(file->fd, &info) != 0) {
         SetThreadError(ERROR_ACCESS_DENIED);
         return INVALID_FILE_SIZE;
     }
-    if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(uint64_t(size) >> 32);
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetThreadError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
 }

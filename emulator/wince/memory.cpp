@@ -2,6 +2,9 @@
 // LockPages, UnlockPages over the board's page allocator. A process address handed out by
 // VirtualAlloc is the emulated process's address as an opaque pointer: it names pages of
 // the emulated RAM and is never dereferenced on the host.
+#include <algorithm>
+#include <vector>
+
 #include "local_heap.h"
 #include "platform_call.h"
 #include "tova/hw/page_allocator.h"
@@ -70,17 +73,18 @@ BOOL LockPages(LPVOID lpvAddress, DWORD cbSize, PDWORD pPFNs, int) {
         SetThreadError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<uint32_t> pages((cbSize + tova::hw::kPageBytes - 1) / tova::hw::kPageBytes +
-                                (address % tova::hw::kPageBytes ? 1 : 0));
+    uint64_t end = uint64_t(address) + cbSize - 1;
+    if (end >= tova::hw::kProcessSpaceEnd) {
+        SetThreadError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    uint64_t first = address / tova::hw::kPageBytes, last = end / tova::hw::kPageBytes;
+    std::vector<uint32_t> pages(last - first + 1);
     if (!call->Pages().Lock(address, cbSize, pages.data())) {
         SetThreadError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (pPFNs) {
-        uint32_t first = address / tova::hw::kPageBytes;
-        uint32_t last = (address + cbSize - 1) / tova::hw::kPageBytes;
-        for (uint32_t i = 0; i <= last - first; ++i) pPFNs[i] = pages[i];
-    }
+    if (pPFNs) std::copy(pages.begin(), pages.end(), pPFNs);
     SetThreadError(ERROR_SUCCESS);
     return TRUE;
 }
