@@ -68,6 +68,16 @@ protected:
 
     std::string State() const { return (dir_ / "handheld").string(); }
 
+    // Polls `info` (each poll a process) until its output holds `text`.
+    bool WaitForInfo(const std::string& text) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Run({"info", State()}).out.find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
     TempFolder dir_;
 };
 
@@ -176,13 +186,8 @@ TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).status, 0);
     pid_t run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
     fs::path endpoint = fs::path(State()) / "link.endpoint";
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    Outcome info;
-    while (std::chrono::steady_clock::now() < deadline) {
-        info = Run({"info", State()});
-        if (info.status == 0 && info.out.find("(up)") != std::string::npos) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    Outcome info = Run({"info", State()});
     ASSERT_NE(info.out.find("running:      yes"), std::string::npos) << info.out << info.err;
     ASSERT_NE(info.out.find("state:        booted"), std::string::npos) << info.out;
     std::string served = ReadText(endpoint);
@@ -202,14 +207,15 @@ TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     fs::path shot = dir_ / "running.png";
     ASSERT_EQ(Run({"screenshot", State(), shot.string()}).status, 0);
     EXPECT_TRUE(fs::exists(shot));
-    Outcome reset = Run({"reset", State(), "cold"});
+    // A power cut on a running handheld: the power comes back and it boots cold; then a
+    // warm reset. Switched off only once that boot is done: off in the middle of a reset,
+    // the next power-on could rightly be cold.
+    Outcome cut = Run({"power-cut", State()});
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    EXPECT_TRUE(WaitForInfo("boots:        2 (last cold)"));
+    Outcome reset = Run({"reset", State(), "warm"});
     EXPECT_EQ(reset.status, 0) << reset.err;
-    // Switched off only once the reset's boot is done: off in the middle of a cold reset,
-    // the next power-on would rightly be cold.
-    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline &&
-           Run({"info", State()}).out.find("boots:        2 (last cold)") == std::string::npos)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(WaitForInfo("boots:        3 (last warm)"));
 
     ASSERT_EQ(kill(run, SIGTERM), 0);
     Outcome ran = Finish(run, "run");
