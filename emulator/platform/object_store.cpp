@@ -49,6 +49,15 @@ std::optional<fs::path> MatchEntry(const fs::path& folder, std::u16string_view n
     return std::nullopt;
 }
 
+// A new name in `folder` is usable only when nothing at all is there yet: an entry that
+// MatchEntry passed over (a symbolic link) must not be written through.
+std::optional<fs::path> NewEntry(const fs::path& folder, std::u16string_view name) {
+    fs::path candidate = folder / fs::path(ToUtf8(name));
+    std::error_code ec;
+    if (fs::symlink_status(candidate, ec).type() != fs::file_type::not_found) return std::nullopt;
+    return candidate;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::u16string>> SplitHandheldPath(std::u16string_view path) {
@@ -98,7 +107,7 @@ std::optional<fs::path> ObjectStore::PlaceFor(std::u16string_view path) const {
     std::error_code ec;
     if (!parent || !fs::is_directory(*parent, ec)) return std::nullopt;
     if (auto existing = MatchEntry(*parent, parts->back())) return existing;
-    return *parent / fs::path(ToUtf8(parts->back()));
+    return NewEntry(*parent, parts->back());
 }
 
 bool ObjectStore::Exists(std::u16string_view path) const { return Find(path).has_value(); }
@@ -150,8 +159,9 @@ bool ObjectStore::MakeFolders(std::u16string_view path) {
             at = *next;
             continue;
         }
-        at /= fs::path(ToUtf8(part));
-        if (!fs::create_directory(at, ec) && ec) return false;
+        auto fresh = NewEntry(at, part);
+        if (!fresh || !fs::create_directory(*fresh, ec)) return false;
+        at = *fresh;
     }
     return true;
 }

@@ -133,7 +133,17 @@ TEST_F(ObjectStoreTest, SymbolicLinksInTheFolderAreNotFollowed) {
     fs::create_directory_symlink(dir_.Path(), dir_ / "store" / "Temp" / "escape");
     EXPECT_FALSE(store_.ReadFile(u"\\Temp\\escape\\outside"));
     EXPECT_FALSE(store_.WriteFile(u"\\Temp\\escape\\new", {1}));
+    EXPECT_FALSE(store_.MakeFolders(u"\\Temp\\escape\\below"));
     EXPECT_FALSE(fs::exists(dir_ / "new"));
+    EXPECT_FALSE(fs::exists(dir_ / "below"));
+    // A link to a file outside is neither written through nor replaced.
+    fs::create_symlink(dir_ / "outside", dir_ / "store" / "Temp" / "file");
+    EXPECT_FALSE(store_.WriteFile(u"\\Temp\\file", {9}));
+    EXPECT_FALSE(store_.MakeFolders(u"\\Temp\\file"));
+    std::ifstream kept(dir_ / "outside");
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "keep");
 }
 
 TEST_F(ObjectStoreTest, ListsAndWipes) {
