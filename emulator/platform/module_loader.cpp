@@ -36,14 +36,28 @@ bool LooksLikeModule(const std::vector<uint8_t>& bytes) {
     return bytes.size() >= 4 && std::memcmp(bytes.data(), kElfMagic, 4) == 0;
 }
 
-fs::path PrivateCopyFolder() {
-    static const fs::path folder = [] {
-        fs::path f = fs::temp_directory_path() / ("tova-modules-" + std::to_string(::getpid()));
+// One folder per process for the private copies, removed when the process ends (a copy
+// still mapped by then stays usable: the loader holds it open).
+class PrivateCopies {
+public:
+    PrivateCopies()
+        : folder_(fs::temp_directory_path() / ("tova-modules-" + std::to_string(::getpid()))) {
         std::error_code ec;
-        fs::create_directories(f, ec);
-        return f;
-    }();
-    return folder;
+        fs::create_directories(folder_, ec);
+    }
+    ~PrivateCopies() {
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+    const fs::path& Folder() const { return folder_; }
+
+private:
+    fs::path folder_;
+};
+
+fs::path PrivateCopyFolder() {
+    static const PrivateCopies copies;
+    return copies.Folder();
 }
 
 }  // namespace
