@@ -230,5 +230,27 @@ TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     EXPECT_NE(after.out.find("running:      no"), std::string::npos);
 }
 
+TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).status, 0);
+    fs::path store = fs::path(State()) / "store";
+    // First run: a cold boot lays out the store.
+    pid_t run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    ASSERT_EQ(kill(run, SIGINT), 0);
+    ASSERT_EQ(Finish(run, "first").status, 0);
+    ASSERT_TRUE(fs::is_directory(store / "Windows" / "StartUp"));
+
+    // Switched off, a program is put in its start-up folder.
+    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "Probe.exe");
+    std::ofstream(store / "Temp" / "probe.cmd") << "write";
+    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    EXPECT_TRUE(WaitForInfo("\\Temp\\probe.out  3 bytes"));
+    Outcome info = Run({"info", State()});
+    EXPECT_NE(info.out.find("boots:        2 (last warm)"), std::string::npos) << info.out;
+    ASSERT_EQ(kill(run, SIGINT), 0);
+    EXPECT_EQ(Finish(run, "second").status, 0);
+    EXPECT_EQ(ReadText(store / "Temp" / "probe.out"), "ran");
+}
+
 }  // namespace
 }  // namespace tova::testing

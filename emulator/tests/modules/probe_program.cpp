@@ -5,6 +5,8 @@
 //   reset  removes the command, drives GPIO pin 21 low (the reset line), then tries to
 //          create \Temp\probe.out holding "after"
 // With no command file it does nothing.
+// It also refers to every function of the platform, so that loading it (the loader binds
+// every symbol at once) shows that its host provides them all.
 #include <cstdint>
 #include <cstring>
 
@@ -39,6 +41,29 @@ bool ReadCommand(char* command, DWORD size) {
 }
 
 }  // namespace
+
+extern "C" __attribute__((visibility("default"), used)) const void* const kEveryPlatformFunction[] = {
+    reinterpret_cast<const void*>(&KernelIoControl), reinterpret_cast<const void*>(&GetSystemPowerStatusEx2),
+    reinterpret_cast<const void*>(&GetSystemDefaultLangID), reinterpret_cast<const void*>(&GetSystemInfo),
+    reinterpret_cast<const void*>(&GetLastError), reinterpret_cast<const void*>(&SetLastError),
+    reinterpret_cast<const void*>(&CreateFileW), reinterpret_cast<const void*>(&GetFileSize),
+    reinterpret_cast<const void*>(&ReadFile), reinterpret_cast<const void*>(&WriteFile),
+    reinterpret_cast<const void*>(&SetEndOfFile), reinterpret_cast<const void*>(&CloseHandle),
+    reinterpret_cast<const void*>(&DeleteFileW), reinterpret_cast<const void*>(&RegOpenKeyExW),
+    reinterpret_cast<const void*>(&RegCreateKeyExW), reinterpret_cast<const void*>(&RegEnumValueW),
+    reinterpret_cast<const void*>(&RegQueryValueExW), reinterpret_cast<const void*>(&RegSetValueExW),
+    reinterpret_cast<const void*>(&RegDeleteValueW), reinterpret_cast<const void*>(&RegDeleteKeyW),
+    reinterpret_cast<const void*>(&RegCloseKey), reinterpret_cast<const void*>(&LocalAlloc),
+    reinterpret_cast<const void*>(&LocalFree), reinterpret_cast<const void*>(&VirtualAlloc),
+    reinterpret_cast<const void*>(&VirtualFree), reinterpret_cast<const void*>(&LockPages),
+    reinterpret_cast<const void*>(&UnlockPages), reinterpret_cast<const void*>(&SetThreadPriority),
+    reinterpret_cast<const void*>(&CeSetThreadPriority), reinterpret_cast<const void*>(&Sleep),
+    reinterpret_cast<const void*>(&NKDbgPrintfW), reinterpret_cast<const void*>(&HwRead8),
+    reinterpret_cast<const void*>(&HwRead16), reinterpret_cast<const void*>(&HwRead32),
+    reinterpret_cast<const void*>(&HwWrite8), reinterpret_cast<const void*>(&HwWrite16),
+    reinterpret_cast<const void*>(&HwWrite32), reinterpret_cast<const void*>(&HwHostPointer),
+    reinterpret_cast<const void*>(&HwMaskInterrupts),
+};
 
 extern "C" __attribute__((visibility("default"))) int FlasherMain(void*, void*, char16_t*, int) {
     char command[16] = {};
