@@ -33,6 +33,8 @@ Commands:
       power cut the power comes back by itself and the handheld boots cold.
         --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
                          five-minute update take seconds)
+      With TOVA_DEBUG_PRINT set in the environment, the handheld's debug output
+      (NKDbgPrintfW) is shown on standard error.
 
   set STATE cable on|off
   set STATE ac on|off
