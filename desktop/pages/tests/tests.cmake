@@ -1,1 +1,19 @@
-# Tests of the pages, the worker and the start-up.
+# Tests of the pages, the update worker and the start-up. They run the pages on the
+# headless dialog host against a handheld emulated in-process, reached over its real link.
+if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor)
+  add_library(wizard_test_fixture STATIC tests/wizard_fixture.cpp)
+  target_include_directories(wizard_test_fixture PUBLIC tests)
+  target_link_libraries(wizard_test_fixture
+    PUBLIC desktop_wizard desktop_pages ui_headless tova_emulator tova_link romimage GTest::gtest
+    PRIVATE tova_options)
+  target_compile_definitions(wizard_test_fixture PRIVATE
+    HARLIX_MODULE_FILE="$<TARGET_FILE:harlix>" VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")
+  add_dependencies(wizard_test_fixture harlix velkor)
+
+  tova_add_test(wizard_pages_test
+    SOURCES tests/device_info_page_test.cpp tests/simple_pages_test.cpp
+            tests/progress_page_test.cpp tests/wizard_sequence_test.cpp
+    LIBS wizard_test_fixture
+    LABELS threads
+    HOSTS_MODULES)
+endif()
