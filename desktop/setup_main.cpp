@@ -11,6 +11,10 @@
 #include "ui/headless_host.h"
 #include "wizard_app.h"
 
+#if TOVA_SETUP_WITH_QT
+#include "ui/qt_host.h"
+#endif
+
 namespace {
 
 int RunUnattended() {
@@ -23,11 +27,25 @@ int RunUnattended() {
     return 0;
 }
 
-int RunWindowed() {
+int RunWindowed(int& argc, char** argv) {
+#if TOVA_SETUP_WITH_QT
+    if (!ui::QtDisplayAvailable()) {
+        std::fprintf(stderr,
+                     "setup: no display to show the wizard on (DISPLAY, WAYLAND_DISPLAY and "
+                     "QT_QPA_PLATFORM are unset); run it where a display exists, or with "
+                     "TOVA_UI=unattended\n");
+        return 1;
+    }
+    std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv);
+    WizardApp app(*host);
+    app.RunWizard();
+    return 0;
+#else
     std::fprintf(stderr,
                  "setup: this build has no windowed dialog host; run it with "
                  "TOVA_UI=unattended\n");
     return 1;
+#endif
 }
 
 }  // namespace
@@ -44,7 +62,7 @@ int main(int argc, char** argv) {
                      mode);
         return 2;
     } else {
-        status = RunWindowed();
+        status = RunWindowed(argc, argv);
     }
 
     std::fflush(stdout);

@@ -16,4 +16,12 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
     LIBS wizard_test_fixture
     LABELS threads
     HOSTS_MODULES)
+
+  tova_add_test(setup_program_test
+    SOURCES tests/setup_program_test.cpp
+    LIBS wizard_test_fixture
+    LABELS threads
+    HOSTS_MODULES)
+  add_dependencies(setup_program_test setup)
+  target_compile_definitions(setup_program_test PRIVATE SETUP_PROGRAM_FILE="$<TARGET_FILE:setup>")
 endif()
