@@ -47,7 +47,7 @@ Handheld::Handheld(tova::MachineConfig config) {
 Handheld::~Handheld() {
     server_->Stop();
     server_.reset();
-    machine_->Shutdown();
+    // The state folder is thrown away, so the handheld is not shut down (which saves it).
     machine_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
