@@ -250,7 +250,12 @@ LinkServer::LinkServer(tova::Machine& machine, uint16_t port) : impl_(std::make_
     impl_->Listen(port);
     Impl* impl = impl_.get();
     impl_->subscription = machine.SubscribeLinkState([impl](bool up) { impl->OnLinkState(up); });
-    impl_->acceptor = std::thread(&Impl::AcceptLoop, impl);
+    try {
+        impl_->acceptor = std::thread(&Impl::AcceptLoop, impl);
+    } catch (...) {
+        impl_->Stop();
+        throw;
+    }
 }
 
 LinkServer::~LinkServer() { Stop(); }

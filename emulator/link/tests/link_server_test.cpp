@@ -217,6 +217,21 @@ TEST_F(LinkServerTest, AnUnpluggedCableFailsCallsAndInitWaitsForTheReplug) {
     EXPECT_TRUE(CeGetVersionEx(&info));
 }
 
+TEST_F(LinkServerTest, UninitCancelsAnInitThatIsStillWaiting) {
+    CeRapiUninit();
+    Machine().SetCable(false);
+    auto init = std::async(std::launch::async, [] { return CeRapiInit(); });
+    uint64_t refusedBefore = handheld_->Server().Stats().connectionsRefused;
+    ASSERT_TRUE(WaitFor([&] { return handheld_->Server().Stats().connectionsRefused > refusedBefore; }));
+    CeRapiUninit();
+    ASSERT_EQ(init.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_EQ(init.get(), E_FAIL);
+    Machine().SetCable(true);
+    tova::ScaledSleep(1000);
+    CEOSVERSIONINFO info{};
+    EXPECT_FALSE(CeGetVersionEx(&info)) << "the cancelled init must not have connected later";
+}
+
 TEST_F(LinkServerTest, AResetEndsTheSessionAndTheNextInitReconnects) {
     uint32_t boots = Machine().BootCount();
     Machine().RequestReset(tova::ResetKind::kWarm);
