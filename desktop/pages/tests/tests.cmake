@@ -24,4 +24,15 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
     HOSTS_MODULES)
   add_dependencies(setup_program_test setup)
   target_compile_definitions(setup_program_test PRIVATE SETUP_PROGRAM_FILE="$<TARGET_FILE:setup>")
+
+  # Every page in real Qt windows, offscreen; the screenshots stay in artifacts/wizard.
+  if(TOVA_WITH_QT)
+    tova_add_test(wizard_qt_test
+      SOURCES tests/qt_pages_test.cpp
+      LIBS wizard_test_fixture ui_qt
+      LABELS qt
+      HOSTS_MODULES)
+    target_compile_definitions(wizard_qt_test PRIVATE
+      WIZARD_ARTIFACT_DIR="${CMAKE_BINARY_DIR}/artifacts/wizard")
+  endif()
 endif()
