@@ -76,8 +76,18 @@ FLASH_ROUTINE uint32_t FlashWriteBuffer(uint32_t flashAddress, uint32_t source,
         return kFlashProgramFailed;
     }
     HwWrite32(flashAddress, BothDevices(uint16_t(wordCount - 1)));
-    for (uint32_t i = 0; i < wordCount; ++i)
-        HwWrite32(flashAddress + 4 * i, HwRead32(source + 4 * i));
+    // The source is RAM in the kernel's static window: read it in place when the platform
+    // hands out the memory, word by word through the bus otherwise.
+    const uint8_t* words = static_cast<const uint8_t*>(HwHostPointer(source, 4 * wordCount));
+    for (uint32_t i = 0; i < wordCount; ++i) {
+        uint32_t word;
+        if (words != nullptr)  // little-endian bus words
+            word = uint32_t(words[4 * i]) | uint32_t(words[4 * i + 1]) << 8 |
+                   uint32_t(words[4 * i + 2]) << 16 | uint32_t(words[4 * i + 3]) << 24;
+        else
+            word = HwRead32(source + 4 * i);
+        HwWrite32(flashAddress + 4 * i, word);
+    }
     HwWrite32(flashAddress, kCmdConfirm);
     HwWrite32(flashAddress, kCmdClearStatus);
     HwWrite32(flashAddress, kCmdReadStatus);

@@ -28,7 +28,7 @@ std::vector<Placed> PlaceSegments(flasher_test::BoardUnderTest& board) {
     std::vector<Placed> placed;
     uint32_t source = kSourceBase;
     for (const FlashSegment& f : kFlashSegmentMap) {
-        std::vector<uint8_t> bytes = flasher_test::NewSegment(f.file);
+        std::vector<uint8_t> bytes = flasher_test::PackageSegment(f.file);
         std::memcpy(board.Bus().HostPointer(source, uint32_t(bytes.size())), bytes.data(), bytes.size());
         placed.push_back({f.flashAddress, source, uint32_t(bytes.size())});
         source += uint32_t(bytes.size());

@@ -148,7 +148,7 @@ TEST_F(FlasherMainTest, UnlockFailureLeavesTheBannerAndFlashesNothing) {
     M().Flash().SetBlockLocked(0, 1, true);
     M().Flash().SetBusyDuring(0, tova::hw::kFlashForever);
     g_flashPollLimits.unlock = 50;
-    handheld_.PutSegmentFiles();
+    handheld_.PutFile(u"\\Temp\\SYNC.nb0", TestSegment(u"\\Temp\\SYNC.nb0"));
     EXPECT_EQ(RunFlasher(), 0);
     EXPECT_EQ(Line(9, kBannerColour3), "      System updating...") << "the banner's last colour";
     EXPECT_EQ(Line(10, kMessageColour), "Flash unlock failed ..");

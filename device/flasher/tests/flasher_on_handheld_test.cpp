@@ -64,7 +64,7 @@ protected:
     // Warm boot with everything in place; returns once the handheld is up again after the
     // flasher's reset.
     void RunUpdate() {
-        handheld_.PutSegmentFiles();
+        handheld_.PutPackageSegmentFiles();
         InstallFlasher();
         WatchResetLine();
         M().Flash().ClearLog();

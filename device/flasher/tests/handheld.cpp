@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 #include "platform/clock.h"
 #include "romimage/rom_image.h"
 #include "shared/flash_map.h"
+#include "shared/rom_identity.h"
 #include "tova/object_store.h"
 
 namespace flasher_test {
@@ -78,9 +80,58 @@ std::vector<std::u16string> BoardUnderTest::DebugLines() const {
     return {lines.begin() + long(debugLinesBefore_), lines.end()};
 }
 
+namespace {
+
+void FillPattern(std::vector<uint8_t>& bytes, uint64_t seed) {
+    uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&bytes[i], &x, 8);
+    }
+}
+
+uint64_t SeedOf(const char* name) {
+    uint64_t h = 1469598103934665603ull;
+    for (const char* p = name; *p; ++p) h = (h ^ uint8_t(*p)) * 1099511628211ull;
+    return h;
+}
+
+void PutRomIdentity(std::vector<uint8_t>& bytes, uint32_t build) {
+    RomIdentity r{};
+    std::memcpy(r.magic, kRomIdentityMagic, sizeof r.magic);
+    r.build = build;
+    r.languageId = 1033;
+    r.memoryConfig = kMemoryConfigAdvanced;
+    const char16_t text[] = u"test";
+    std::memcpy(r.versionText, text, sizeof text);
+    r.check = RomIdentityCheck(r);
+    std::memcpy(bytes.data(), &r, sizeof r);
+}
+
+constexpr uint32_t kOldBuild = 0x05010100;
+
+}  // namespace
+
 const std::vector<uint8_t>& OldRomImage() {
-    static const std::vector<uint8_t> image = romimage::BuildSegments(Spec("05010100", u"5.01.01"));
+    static const std::vector<uint8_t> image = [] {
+        std::vector<uint8_t> bytes(kPackageSegmentsBytes);
+        FillPattern(bytes, SeedOf("old ROM"));
+        PutRomIdentity(bytes, kOldBuild);
+        return bytes;
+    }();
     return image;
+}
+
+uint32_t TestKernelBuild() { return 0x05990100; }
+
+std::vector<uint8_t> TestSegment(const char16_t* devicePath) {
+    const SegmentEntry& s = SegmentNamed(devicePath);
+    std::vector<uint8_t> bytes(s.size);
+    FillPattern(bytes, SeedOf(s.name));
+    if (std::string(s.name) == "KERNEL") PutRomIdentity(bytes, TestKernelBuild());
+    return bytes;
 }
 
 const std::vector<uint8_t>& NewRomPackage() {
@@ -96,7 +147,7 @@ const SegmentEntry& SegmentNamed(const char16_t* devicePath) {
     throw std::invalid_argument("no such segment");
 }
 
-std::vector<uint8_t> NewSegment(const char16_t* devicePath) {
+std::vector<uint8_t> PackageSegment(const char16_t* devicePath) {
     const SegmentEntry& s = SegmentNamed(devicePath);
     auto first = NewRomPackage().begin() + long(s.packageOffset);
     return {first, first + long(s.size)};
@@ -114,8 +165,8 @@ void HandheldSession::PutFile(const char16_t* path, const std::vector<uint8_t>& 
     if (!machine_->Store().WriteFile(path, bytes)) throw std::runtime_error("cannot write a file");
 }
 
-void HandheldSession::PutSegmentFiles() {
-    for (const FlashSegment& f : kFlashSegmentMap) PutFile(f.file, NewSegment(f.file));
+void HandheldSession::PutPackageSegmentFiles() {
+    for (const FlashSegment& f : kFlashSegmentMap) PutFile(f.file, PackageSegment(f.file));
 }
 
 std::vector<uint8_t> HandheldSession::FlashAt(uint32_t address, uint32_t length) {

@@ -45,12 +45,19 @@ private:
     size_t debugLinesBefore_;
 };
 
-// ROM contents for the tests: the handheld's old ROM and the package with the new one.
+// Content for the update-sequence tests, cheap to make: the handheld's old ROM (varied
+// bytes everywhere, so that a block left unerased shows, and a ROM identity record to boot
+// from) and a new segment per file name (the kernel's begins with a record of
+// TestKernelBuild()).
 const std::vector<uint8_t>& OldRomImage();        // flash from 0xA0040000
+std::vector<uint8_t> TestSegment(const char16_t* devicePath);
+uint32_t TestKernelBuild();
+
+// A real package made by the ROM image builder, for the whole flasher.
 const std::vector<uint8_t>& NewRomPackage();      // header, filler, segments
 uint32_t NewRomBuild();
-// The bytes of one segment of the new package, by its device file name (any case).
-std::vector<uint8_t> NewSegment(const char16_t* devicePath);
+// The bytes of one segment of the package, by its device file name (any case).
+std::vector<uint8_t> PackageSegment(const char16_t* devicePath);
 const SegmentEntry& SegmentNamed(const char16_t* devicePath);
 
 class HandheldSession {
@@ -61,7 +68,7 @@ public:
     tova::Machine& M() { return *machine_; }
     void PutFile(const char16_t* path, const std::vector<uint8_t>& bytes);
     // The twelve segment files of the new package in \Temp.
-    void PutSegmentFiles();
+    void PutPackageSegmentFiles();
     // Flash bytes at a flash address.
     std::vector<uint8_t> FlashAt(uint32_t address, uint32_t length);
 

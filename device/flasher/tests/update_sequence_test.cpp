@@ -91,7 +91,7 @@ protected:
 };
 
 TEST_F(UpdateSequenceTest, SegmentFileGoesIntoFlashExactly) {
-    const std::vector<uint8_t> bytes = NewSegment(kCoreApps);
+    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
     handheld_.PutFile(kCoreApps, bytes);
     const std::vector<uint8_t> before = handheld_.FlashAt(kFlashStart, kFlashBytes);
     EXPECT_EQ(WriteSegment(kCoreApps), 0);
@@ -123,15 +123,15 @@ TEST_F(UpdateSequenceTest, FileRunningPastTheEndOfFlashIsRefused) {
 }
 
 TEST_F(UpdateSequenceTest, BuffersAreAddedOnlyWhenALargerFileNeedsThem) {
-    handheld_.PutFile(kSync, NewSegment(kSync));  // 1 MiB
+    handheld_.PutFile(kSync, TestSegment(kSync));  // 1 MiB
     EXPECT_EQ(WriteSegment(kSync), 0);
     EXPECT_EQ(g_segmentBufferCount, 1u);
     const uint32_t firstBuffer = g_segmentBuffers.kernelAddress[0];
-    handheld_.PutFile(kCoreApps, NewSegment(kCoreApps));  // 3.5 MiB
+    handheld_.PutFile(kCoreApps, TestSegment(kCoreApps));  // 3.5 MiB
     EXPECT_EQ(WriteSegment(kCoreApps), 0);
     EXPECT_EQ(g_segmentBufferCount, 4u);
     EXPECT_EQ(g_segmentBuffers.kernelAddress[0], firstBuffer) << "kept and reused";
-    const std::vector<uint8_t> sync = NewSegment(kSync);
+    const std::vector<uint8_t> sync = TestSegment(kSync);
     handheld_.PutFile(kSync, sync);
     EXPECT_EQ(WriteSegment(kSync), 0);
     EXPECT_EQ(g_segmentBufferCount, 4u) << "a smaller file allocates none";
@@ -141,7 +141,7 @@ TEST_F(UpdateSequenceTest, BuffersAreAddedOnlyWhenALargerFileNeedsThem) {
 TEST_F(UpdateSequenceTest, ShortLastPieceProgramsNothingPastTheEndOfTheFile) {
     // A large segment first leaves its data in the buffers; the odd-sized one that follows
     // must not carry any of it into flash.
-    handheld_.PutFile(kCoreApps, NewSegment(kCoreApps));
+    handheld_.PutFile(kCoreApps, TestSegment(kCoreApps));
     EXPECT_EQ(WriteSegment(kCoreApps), 0);
     std::vector<uint8_t> odd(kMiB + 1000);
     for (size_t i = 0; i < odd.size(); ++i) odd[i] = uint8_t(i * 7 + 1);
@@ -151,7 +151,7 @@ TEST_F(UpdateSequenceTest, ShortLastPieceProgramsNothingPastTheEndOfTheFile) {
 }
 
 TEST_F(UpdateSequenceTest, ProgramErrorInTheThirdMegabyteRewritesTheSegmentFromItsStart) {
-    const std::vector<uint8_t> bytes = NewSegment(kCoreApps);
+    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
     handheld_.PutFile(kCoreApps, bytes);
     const uint32_t address = FlashAddressOf(kCoreApps);
     M().Flash().FailProgram(0, address - kFlashStart + 2 * kMiB + 0x1240, 1);
@@ -167,7 +167,7 @@ TEST_F(UpdateSequenceTest, ProgramErrorInTheThirdMegabyteRewritesTheSegmentFromI
 }
 
 TEST_F(UpdateSequenceTest, ErrorOnTheLastBufferedWriteIsRetried) {
-    const std::vector<uint8_t> bytes = NewSegment(kSync);
+    const std::vector<uint8_t> bytes = TestSegment(kSync);
     handheld_.PutFile(kSync, bytes);
     const uint32_t last = FlashAddressOf(kSync) - kFlashStart + uint32_t(bytes.size()) - 4;
     M().Flash().FailProgram(1, last, 1);
@@ -177,7 +177,7 @@ TEST_F(UpdateSequenceTest, ErrorOnTheLastBufferedWriteIsRetried) {
 }
 
 TEST_F(UpdateSequenceTest, EraseErrorOnOneBlockIsRetried) {
-    const std::vector<uint8_t> bytes = NewSegment(kCoreApps);
+    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
     handheld_.PutFile(kCoreApps, bytes);
     const uint32_t failing = FlashAddressOf(kCoreApps) + 5 * kBlock;
     M().Flash().FailErase(1, (failing - kFlashStart) / kBlock, 1);
@@ -187,7 +187,7 @@ TEST_F(UpdateSequenceTest, EraseErrorOnOneBlockIsRetried) {
 }
 
 TEST_F(UpdateSequenceTest, OneChipBusyLongerThanTheOther) {
-    const std::vector<uint8_t> bytes = NewSegment(kSync);
+    const std::vector<uint8_t> bytes = TestSegment(kSync);
     handheld_.PutFile(kSync, bytes);
     M().Flash().SetBusyDuring(1, 25);
     EXPECT_EQ(WriteSegment(kSync), 0);
@@ -196,7 +196,7 @@ TEST_F(UpdateSequenceTest, OneChipBusyLongerThanTheOther) {
 }
 
 TEST_F(UpdateSequenceTest, KernelIsWrittenInHalfMegabytesFromItsEndAndOnlyTheFailingPieceIsRetried) {
-    const std::vector<uint8_t> bytes = NewSegment(kKernel);
+    const std::vector<uint8_t> bytes = TestSegment(kKernel);
     handheld_.PutFile(kKernel, bytes);
     const uint32_t base = FlashAddressOf(kKernel) - kFlashStart;
     M().Flash().FailProgram(1, base + 0x180000 + 0x400, 1);  // in the piece 1.5-2.0 MiB
@@ -205,7 +205,7 @@ TEST_F(UpdateSequenceTest, KernelIsWrittenInHalfMegabytesFromItsEndAndOnlyTheFai
     OnDevice([&] { result = FlashKernelFile(kKernel, FlashAddressOf(kKernel)); });
     ASSERT_TRUE(M().WaitUntilBootCount(boots + 1, 60000)) << "pin 21 low resets the handheld";
     EXPECT_FALSE(M().LastBootWarm()) << "the warm-boot token was cleared";
-    EXPECT_EQ(M().RomBuild(), NewRomBuild());
+    EXPECT_EQ(M().RomBuild(), TestKernelBuild());
     EXPECT_TRUE(handheld_.FlashAt(kImageFlashAddress, uint32_t(bytes.size())) == bytes);
 
     // Runs of writes, each named by the piece it starts: 2.0, 1.5 (failed), 1.5, 1.0, 0.5, 0.
@@ -222,7 +222,7 @@ TEST_F(UpdateSequenceTest, KernelIsWrittenInHalfMegabytesFromItsEndAndOnlyTheFai
 }
 
 TEST_F(UpdateSequenceTest, KernelNotAMultipleOfHalfAMegabyteWritesAShorterFirstPiece) {
-    std::vector<uint8_t> bytes = NewSegment(kKernel);
+    std::vector<uint8_t> bytes = TestSegment(kKernel);
     bytes.resize(0x1A0000);  // pieces: 1.5-1.625, 1.0-1.5, 0.5-1.0, 0-0.5
     handheld_.PutFile(kKernel, bytes);
     const uint32_t boots = M().BootCount();
@@ -248,7 +248,7 @@ protected:
 };
 
 TEST_F(FragmentedRamTest, BuffersAreStillPhysicallyContiguous) {
-    const std::vector<uint8_t> bytes = NewSegment(kCoreApps);
+    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
     handheld_.PutFile(kCoreApps, bytes);
     const size_t heapBefore = M().OutstandingLocalAllocations();
     EXPECT_EQ(WriteSegment(kCoreApps), 0);
@@ -285,7 +285,7 @@ TEST_F(UpdateSequenceTest, AllocatorGivesUpWhenTheSetAsideListIsFull) {
 
 TEST_F(UpdateSequenceTest, NoBufferToBeHadSkipsTheSegment) {
     M().Pages().SetPageLimit(M().Pages().CommittedPages() + 16);
-    handheld_.PutFile(kSync, NewSegment(kSync));
+    handheld_.PutFile(kSync, TestSegment(kSync));
     EXPECT_EQ(WriteSegment(kSync), -1);
     EXPECT_TRUE(M().Flash().Operations().empty());
     EXPECT_EQ(g_segmentBufferCount, 0u);
@@ -303,10 +303,10 @@ TEST_F(UpdateSequenceTest, SegmentFileSizeAsTheStoreHasIt) {
 }
 
 TEST_F(UpdateSequenceTest, RunSkipsMissingAndEmptyFilesAndDeletesTheFirstEight) {
-    const std::vector<uint8_t> sync = NewSegment(kSync);
+    const std::vector<uint8_t> sync = TestSegment(kSync);
     handheld_.PutFile(kSync, sync);
     handheld_.PutFile(u"\\Temp\\24MAPPS.nb0", {});
-    handheld_.PutFile(u"\\Temp\\MISC_3.nb0", NewSegment(u"\\Temp\\MISC_3.nb0"));
+    handheld_.PutFile(u"\\Temp\\MISC_3.nb0", TestSegment(u"\\Temp\\MISC_3.nb0"));
     int result = 99;
     OnDevice([&] { result = RunFlashUpdate(); });
     EXPECT_EQ(result, kUpdateDone);
