@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -19,10 +20,8 @@ namespace {
 RomSpec Spec(bool advanced, const char* digits, const char* language, std::u16string version) {
     RomSpec spec;
     spec.advanced = advanced;
-    std::strncpy(spec.buildDigits, digits, sizeof spec.buildDigits);
-    spec.buildDigits[8] = '\0';
-    std::strncpy(spec.language, language, sizeof spec.language);
-    spec.language[2] = '\0';
+    std::snprintf(spec.buildDigits, sizeof spec.buildDigits, "%s", digits);
+    std::snprintf(spec.language, sizeof spec.language, "%s", language);
     spec.versionText = std::move(version);
     return spec;
 }

@@ -38,7 +38,7 @@ protected:
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::string path = (dir_ / name).string();
         std::FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
         return path;
     }

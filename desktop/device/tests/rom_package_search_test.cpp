@@ -54,7 +54,7 @@ protected:
     }
     void Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::FILE* f = std::fopen((dir_ / name).c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
     // The first directory entry that matches, in the order the folder lists them.

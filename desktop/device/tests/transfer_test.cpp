@@ -25,8 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr char16_t kStartupVelkor[] = u"\\Windows\\StartUp\\Velkor.exe";
 
-uint32_t ChunksOf(uint32_t bytes) { return (bytes + kCopyChunkBytes - 1) / kCopyChunkBytes; }
-
 // The file progress values expected for one segment: copied * 100 / size before each chunk.
 std::vector<ui::LPARAM> FileProgressFor(uint32_t size) {
     std::vector<ui::LPARAM> values;
@@ -81,9 +79,10 @@ TEST_F(TransferTest, SegmentsArriveWhole) {
         std::vector<ui::LPARAM> file;
         while (at < messages.size() && messages[at].message == WM_UPD_FILE_PROGRESS) {
             EXPECT_EQ(messages[at].wParam, 0u);
-            if (at > 0)
+            if (at > 0) {
                 EXPECT_GE(messages[at].nominalMs - messages[at - 1].nominalMs, pauseBefore)
                     << s.name << " chunk " << file.size();
+            }
             pauseBefore = kPauseAfterChunkMs;
             file.push_back(messages[at++].lParam);
         }
