@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -107,9 +108,10 @@ void HandheldOnLink::Stop() {
 }
 
 void HandheldLinkTest::StartHandheld(bool advanced) {
-    root_ = fs::temp_directory_path() /
-            ("tova-transfer-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Parameterised test names hold a '/': keep the folder one level deep.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');
+    root_ = fs::temp_directory_path() / ("tova-transfer-" + std::to_string(::getpid()) + "-" + name);
     fs::remove_all(root_);
     programFolder_ = root_ / "program";
     fs::create_directories(programFolder_);
