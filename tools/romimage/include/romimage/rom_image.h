@@ -33,13 +33,13 @@ std::string PackageFileName(const RomSpec& spec);
 // FR 1036, IT 1040; 0 for any other code.
 uint32_t LanguageIdForCode(const char* code);
 
-// The device's ROM build for the spec: the eight build digits read as hexadecimal.
+// The device's ROM build for a RomSpec: the eight build digits read as hexadecimal.
 uint32_t RomBuildFor(const RomSpec& spec);
 
 // The 36-byte header before scrambling.
 void MakePlainHeader(const RomSpec& spec, uint8_t header[36]);
 
-// Empty when the spec can be built; otherwise what is wrong with it, for the user.
+// Empty when the RomSpec can be built; otherwise what is wrong with it, for the user.
 std::string ValidateSpec(const RomSpec& spec);
 
 }  // namespace romimage
