@@ -8,7 +8,7 @@ tova_add_test(romimage_test
   SOURCES romimage/rom_image_test.cpp romimage/checksum_fit_test.cpp
   LIBS romimage rom_package_format harlix_checksum)
 
-add_library(rompkg_commands STATIC rompkg/cli.cpp rompkg/make.cpp rompkg/inspect.cpp rompkg/help.cpp)
+add_library(rompkg_commands STATIC rompkg/cli.cpp rompkg/make.cpp rompkg/package_report.cpp rompkg/help.cpp)
 target_include_directories(rompkg_commands PUBLIC rompkg)
 target_link_libraries(rompkg_commands PUBLIC romimage PRIVATE tova_options rom_package_format
                       harlix_checksum fmt::fmt)
