@@ -1,0 +1,49 @@
+// A whole update of each hardware configuration, from the wizard's first page to the
+// handheld running the new ROM.
+#include "end_to_end_fixture.h"
+
+namespace e2e {
+namespace {
+
+constexpr int kProgressPage = 129;
+constexpr int kRefusalPage = 136;
+constexpr int kCompleteCaption = 127, kCompleteText = 112;
+constexpr int kSameVersion = 118;
+
+class FullUpdate : public EndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
+    StartHandheld({"--model", GetParam()});
+    HandheldProcess::Info fresh = handheld_.ReadInfo();
+    Package package;
+    package.model = GetParam();
+    auto packageFile = setup_.AddPackage(package);
+
+    child::Outcome run = RunSetup();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCompleteCaption, kCompleteText)));
+    EXPECT_TRUE(Says(run, "page 129: ended with 0"));
+
+    ASSERT_TRUE(handheld_.WaitUntilLinked());
+    HandheldProcess::Info after = handheld_.ReadInfo();
+    EXPECT_EQ(after.fields["ROM build"], HexWord(package.BuildWord()));
+    EXPECT_EQ(after.fields["ROM version"], package.version);
+    EXPECT_EQ(after.fields["ROM language"], "1033");
+    std::vector<uint8_t> image = ImageInFlash();
+    ASSERT_EQ(image.size(), kPackageSegmentsBytes);
+    EXPECT_TRUE(image == ReadBytes(packageFile, kPackageSegmentsOffset, kPackageSegmentsBytes))
+        << "the flash from 0xA0040000 differs from the package's segments";
+    EXPECT_EQ(after.store, fresh.store) << "the store is not back to its cold-boot state:\n" << after.text;
+
+    child::Outcome again = RunSetup();
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(Says(again, "page 136: opened"));
+    EXPECT_TRUE(Says(again, TranscriptText(kSameVersion)));
+    EXPECT_TRUE(NeverSays(again, "page 129"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Configuration, FullUpdate, ::testing::Values("advanced", "basic"),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace e2e

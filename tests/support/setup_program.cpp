@@ -1,0 +1,92 @@
+#include "setup_program.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "program_files.h"
+#include "ui/string_table.h"
+#include "ui/transcript.h"
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each package is made once per test program; the tests copy it into their own folders.
+fs::path MadePackage(const Package& p) {
+    static std::mutex mutex;
+    static std::map<std::string, fs::path> made;
+    std::lock_guard lock(mutex);
+    std::string key = p.model + "-" + p.build + "-" + p.language + "-" + p.version;
+    if (auto it = made.find(key); it != made.end()) return it->second;
+
+    fs::path folder = fs::temp_directory_path() / ("tova-e2e-" + std::to_string(::getpid())) / "packages" / key;
+    fs::create_directories(folder);
+    child::Outcome made_ = child::Run({BuiltProgram("rompkg").string(), "make", "--model", p.model, "--build",
+                                       p.build, "--language", p.language, "--version", p.version, "--out",
+                                       folder.string()},
+                                      folder);
+    EXPECT_EQ(made_.exitCode, 0) << made_.out << made_.err;
+    fs::path file;
+    for (const auto& entry : fs::directory_iterator(folder)) file = entry.path();
+    EXPECT_FALSE(file.empty()) << "rompkg made no package in " << folder;
+    return made[key] = file;
+}
+
+}  // namespace
+
+SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
+    fs::create_directories(folder_);
+    for (const char* name : {"setup", "HARLIX.DLL", "Velkor.exe"})
+        fs::copy_file(BuiltProgram(name), folder_ / name, fs::copy_options::overwrite_existing);
+}
+
+fs::path SetupProgram::AddPackage(const Package& package) {
+    fs::path made = MadePackage(package);
+    fs::path installed = folder_ / made.filename();
+    fs::copy_file(made, installed, fs::copy_options::overwrite_existing);
+    return installed;
+}
+
+child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
+    // Run from a folder of its own: the agreement file is looked for in the current folder.
+    fs::path work = folder_.parent_path() / "setup-work";
+    fs::create_directories(work);
+    child::Environment environment{
+        {"TOVA_UI=unattended", "TOVA_RAPI=" + endpoint, std::string("TOVA_TIME_SCALE=") + kTimeScale},
+        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+    return child::Run({(folder_ / "setup").string()}, work, environment);
+}
+
+std::vector<uint8_t> ReadBytes(const fs::path& path, uint64_t offset, uint64_t length) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(std::streamoff(offset));
+    std::vector<uint8_t> bytes;
+    char buffer[65536];
+    while (length > 0 && in) {
+        in.read(buffer, std::streamsize(std::min<uint64_t>(sizeof buffer, length)));
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+        length -= uint64_t(in.gcount());
+    }
+    return bytes;
+}
+
+std::string MessageBoxLine(int page, int captionId, int textId) {
+    ui::TranscriptEntry entry{ui::EntryKind::MessageBox};
+    entry.page = page;
+    entry.text = std::string(ui::LoadString(captionId));
+    entry.detail = std::string(ui::LoadString(textId));
+    return ui::FormatEntry(entry);
+}
+
+std::string TranscriptText(int stringId) {
+    ui::TranscriptEntry entry{ui::EntryKind::ItemText};
+    entry.text = std::string(ui::LoadString(stringId));
+    std::string line = ui::FormatEntry(entry);  // text 0 "..."
+    return line.substr(line.find('"') + 1, line.size() - line.find('"') - 2);
+}
+
+}  // namespace e2e

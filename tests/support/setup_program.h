@@ -1,0 +1,51 @@
+// setup installed in a program folder of a test's own, beside HARLIX.DLL, Velkor.exe and the
+// ROM packages that rompkg makes, and run unattended against a handheld's link.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace e2e {
+
+struct Package {
+    std::string model = "advanced";  // or "basic"
+    std::string build = "05260300";  // newer than the factory ROM's 05010100
+    std::string language = "EN";
+    std::string version = "5.26.B03";
+
+    // The build as the handheld reports it: the eight digits read as hexadecimal.
+    uint32_t BuildWord() const { return uint32_t(std::stoul(build, nullptr, 16)); }
+};
+
+class SetupProgram {
+public:
+    // Copies setup and its two companion files from the build into `folder`.
+    explicit SetupProgram(std::filesystem::path folder);
+
+    // Makes the package with rompkg (once per test program) and puts it in the folder;
+    // returns its path there.
+    std::filesystem::path AddPackage(const Package& package);
+    // Runs setup with TOVA_UI=unattended against `endpoint` ("127.0.0.1:PORT"); its
+    // standard output is the transcript.
+    child::Outcome RunUnattended(const std::string& endpoint);
+
+    const std::filesystem::path& Folder() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+};
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path, uint64_t offset = 0,
+                               uint64_t length = UINT64_MAX);
+
+// The transcript line of a message box owned by `page`, as setup prints it, built from the
+// string table's texts for `captionId` and `textId`.
+std::string MessageBoxLine(int page, int captionId, int textId);
+// A text of the string table as the transcript quotes it (line feeds as \n).
+std::string TranscriptText(int stringId);
+
+}  // namespace e2e
