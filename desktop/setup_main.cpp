@@ -1,10 +1,16 @@
 // setup: the ROM update wizard. It takes no command line. With TOVA_UI=unattended it runs
 // on the host without a screen, pressing each page's go-on button and answering every
 // message box with OK, and prints what happened to standard output.
+// TOVA_SCREENSHOTS=DIR keeps a PNG of every page and message box of the windows in DIR;
+// unattended runs then draw real windows (off screen where there is no display), driven
+// and reported as without it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
 
 #include "pages/update_worker.h"
 #include "ui/driver.h"
@@ -13,6 +19,7 @@
 
 #if TOVA_SETUP_WITH_QT
 #include "ui/qt_host.h"
+#include "ui/qt_host_options.h"
 #endif
 
 namespace {
@@ -27,6 +34,39 @@ int RunUnattended() {
     return 0;
 }
 
+// The folder named by TOVA_SCREENSHOTS, or empty when no screenshots are wanted.
+std::string ScreenshotFolder() {
+    const char* folder = std::getenv("TOVA_SCREENSHOTS");
+    return folder ? folder : "";
+}
+
+#if TOVA_SETUP_WITH_QT
+bool MakeScreenshotFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && std::filesystem::is_directory(folder, error)) return true;
+    std::fprintf(stderr, "setup: cannot make the screenshot folder \"%s\" (TOVA_SCREENSHOTS): %s\n",
+                 folder.c_str(), error ? error.message().c_str() : "not a folder");
+    return false;
+}
+
+int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshots) {
+    if (!MakeScreenshotFolder(screenshots)) return 2;
+    if (!ui::QtDisplayAvailable()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ui::UnattendedDriver driver;
+    ui::Transcript transcript;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    transcript.EchoTo(stdout);
+    {
+        std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv, {&driver, &transcript, screenshots});
+        WizardApp app(*host);
+        app.RunWizard();
+    }
+    transcript.EchoTo(nullptr);
+    return 0;
+}
+#endif
+
 int RunWindowed(int& argc, char** argv) {
 #if TOVA_SETUP_WITH_QT
     if (!ui::QtDisplayAvailable()) {
@@ -36,7 +76,10 @@ int RunWindowed(int& argc, char** argv) {
                      "TOVA_UI=unattended\n");
         return 1;
     }
-    std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv);
+    ui::QtHostOptions options;
+    options.screenshotFolder = ScreenshotFolder();
+    if (!options.screenshotFolder.empty() && !MakeScreenshotFolder(options.screenshotFolder)) return 2;
+    std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv, options);
     WizardApp app(*host);
     app.RunWizard();
     return 0;
@@ -56,7 +99,15 @@ int main(int argc, char** argv) {
     const char* mode = std::getenv("TOVA_UI");
     int status;
     if (mode && std::strcmp(mode, "unattended") == 0) {
+        const std::string screenshots = ScreenshotFolder();
+#if TOVA_SETUP_WITH_QT
+        status = screenshots.empty() ? RunUnattended() : RunUnattendedInWindows(argc, argv, screenshots);
+#else
+        if (!screenshots.empty())
+            std::fprintf(stderr, "setup: this build has no windowed dialog host; TOVA_SCREENSHOTS is "
+                                 "ignored and no wizard screenshots are taken\n");
         status = RunUnattended();
+#endif
     } else if (mode && *mode && std::strcmp(mode, "qt") != 0) {
         std::fprintf(stderr, "setup: unknown TOVA_UI value \"%s\" (use \"unattended\", or leave it unset)\n",
                      mode);

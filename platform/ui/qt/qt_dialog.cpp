@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
@@ -156,7 +157,12 @@ QtDialog::Control* QtDialog::Find(int controlId, const char* operation) {
     for (Control& c : controls_)
         if (c.id == controlId) return &c;
     std::fprintf(stderr, "ui: %s: page %d has no control %d\n", operation, template_.id, controlId);
+    Record(EntryKind::Error, controlId, 0, 0, std::string(operation) + ": no control " + std::to_string(controlId));
     return nullptr;
+}
+
+void QtDialog::Record(EntryKind kind, int control, int64_t value, int64_t value2, std::string text) const {
+    if (host_) host_->Record(TranscriptEntry{kind, template_.id, control, value, value2, std::move(text), {}});
 }
 
 const QtDialog::Control* QtDialog::Find(int controlId) const {
@@ -205,8 +211,10 @@ void QtDialog::ApplyColour(Control& c) {
 bool QtDialog::SetItemText(int controlId, std::string_view text) {
     Control* c = Find(controlId, "SetItemText");
     if (!c) return false;
+    if (c->text == text) return true;
     c->text = std::string(text);
     ApplyText(*c);
+    Record(EntryKind::ItemText, controlId, 0, 0, c->text);
     return true;
 }
 
@@ -218,14 +226,18 @@ std::string QtDialog::GetItemText(int controlId) const {
 bool QtDialog::ShowItem(int controlId, bool show) {
     Control* c = Find(controlId, "ShowItem");
     if (!c) return false;
+    if (c->widget->isHidden() != show) return true;
     c->widget->setHidden(!show);
+    Record(show ? EntryKind::ItemShown : EntryKind::ItemHidden, controlId);
     return true;
 }
 
 bool QtDialog::EnableItem(int controlId, bool enable) {
     Control* c = Find(controlId, "EnableItem");
     if (!c) return false;
+    if (c->widget->isEnabledTo(this) == enable) return true;
     c->widget->setEnabled(enable);
+    Record(enable ? EntryKind::ItemEnabled : EntryKind::ItemDisabled, controlId);
     return true;
 }
 
@@ -242,9 +254,16 @@ bool QtDialog::IsItemEnabled(int controlId) const {
 bool QtDialog::SetProgressRange(int controlId, int minimum, int maximum) {
     Control* c = Find(controlId, "SetProgressRange");
     if (!c) return false;
-    c->rangeMin = minimum;
-    c->rangeMax = maximum;
-    c->pos = std::clamp(c->pos, std::min(minimum, maximum), std::max(minimum, maximum));
+    if (c->rangeMin != minimum || c->rangeMax != maximum) {
+        c->rangeMin = minimum;
+        c->rangeMax = maximum;
+        Record(EntryKind::ProgressRange, controlId, minimum, maximum);
+    }
+    int clamped = std::clamp(c->pos, std::min(minimum, maximum), std::max(minimum, maximum));
+    if (clamped != c->pos) {
+        c->pos = clamped;
+        Record(EntryKind::ProgressPos, controlId, clamped);
+    }
     if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) {
         bar->setRange(std::min(minimum, maximum), std::max(minimum, maximum));
         bar->setValue(c->pos);
@@ -255,7 +274,10 @@ bool QtDialog::SetProgressRange(int controlId, int minimum, int maximum) {
 bool QtDialog::SetProgressPos(int controlId, int pos) {
     Control* c = Find(controlId, "SetProgressPos");
     if (!c) return false;
-    c->pos = std::clamp(pos, std::min(c->rangeMin, c->rangeMax), std::max(c->rangeMin, c->rangeMax));
+    int clamped = std::clamp(pos, std::min(c->rangeMin, c->rangeMax), std::max(c->rangeMin, c->rangeMax));
+    if (clamped == c->pos) return true;
+    c->pos = clamped;
+    Record(EntryKind::ProgressPos, controlId, clamped);
     if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) bar->setValue(c->pos);
     return true;
 }
@@ -268,8 +290,10 @@ int QtDialog::GetProgressPos(int controlId) const {
 bool QtDialog::SetItemTextColour(int controlId, COLORREF colour) {
     Control* c = Find(controlId, "SetItemTextColour");
     if (!c) return false;
+    if (c->colour == colour) return true;
     c->colour = colour;
     ApplyColour(*c);
+    Record(EntryKind::ItemColour, controlId, colour);
     return true;
 }
 
@@ -285,6 +309,7 @@ bool QtDialog::SetTimer(UINT timerId, UINT periodMs) {
     }
     periods_[timerId] = periodMs;
     timer->start(ScaledIntervalMs(periodMs));
+    Record(EntryKind::TimerSet, 0, timerId, periodMs);
     return true;
 }
 
@@ -296,6 +321,7 @@ bool QtDialog::KillTimer(UINT timerId) {
     it->second->deleteLater();
     timers_.erase(it);
     periods_.erase(timerId);
+    Record(EntryKind::TimerKilled, 0, timerId);
     return true;
 }
 
@@ -321,6 +347,7 @@ void QtDialog::AppendWindowMenuItem(std::string_view text, UINT commandId) {
     });
     menuItems_.push_back(WindowMenuItem{0, {}});
     menuItems_.push_back(WindowMenuItem{commandId, std::string(text)});
+    Record(EntryKind::MenuItem, 0, commandId, 0, std::string(text));
 }
 
 void QtDialog::ApplyWindowFlags() {
@@ -336,6 +363,7 @@ void QtDialog::ModifyStyle(uint32_t remove, uint32_t add) {
     uint32_t style = (style_ & ~remove) | add;
     if (style == style_) return;
     style_ = style;
+    Record(EntryKind::StyleChanged, 0, style);
     // Changing the frame makes Qt hide the window; it stays as visible as it was.
     bool wasVisible = isVisible();
     ApplyWindowFlags();
@@ -345,10 +373,17 @@ void QtDialog::ModifyStyle(uint32_t remove, uint32_t add) {
 void QtDialog::ShowWindow(bool show) {
     if (!OnGuiThread("ShowWindow")) return;
     setVisible(show);
-    if (show && (template_.style & DS_SETFOREGROUND)) {
+    // Off screen there is no stacking to change (and the platform complains of each try).
+    if (show && (template_.style & DS_SETFOREGROUND) && QGuiApplication::platformName() != "offscreen") {
         raise();
         activateWindow();
     }
+    if (show == shown_) return;
+    shown_ = show;
+    Record(show ? EntryKind::PageShown : EntryKind::PageHidden);
+    if (!show) return;
+    everShown_ = true;
+    if (host_) host_->PageShown(*this);
 }
 
 void QtDialog::SetIcon(int iconId) {
@@ -358,6 +393,7 @@ void QtDialog::SetIcon(int iconId) {
         QImage image = ImageFromIconResource(iconId, size);
         if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
     }
+    if (iconId_ != iconId) Record(EntryKind::IconSet, 0, iconId);
     iconId_ = iconId;
     setWindowIcon(icon);
 }
@@ -397,6 +433,7 @@ DialogState QtDialog::Snapshot() const {
 void QtDialog::Open() {
     window_->Open(*this);
     page_.AttachHost(this);
+    Record(EntryKind::PageOpened, 0, 0, 0, std::string(template_.caption));
 }
 
 void QtDialog::RunModalLoop() {
@@ -414,6 +451,7 @@ void QtDialog::Destroy() {
     window_->Close();
     page_.AttachHost(nullptr);
     hide();
+    Record(EntryKind::PageEnded, 0, result_);
 }
 
 void QtDialog::DispatchToPage(UINT message, WPARAM wParam, LPARAM lParam) {

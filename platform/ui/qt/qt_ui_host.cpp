@@ -18,6 +18,7 @@
 #include "ui/page.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt_host.h"
+#include "ui/qt_host_options.h"
 #include "ui/text_encoding.h"
 
 namespace ui::qt {
@@ -103,6 +104,7 @@ int QtUiHost::RunModal(Page& page) {
         NoteChange();
         dialog.RunModalLoop();
     }
+    if (screenshots_ && dialog.EverShown()) screenshots_->PageClosing(dialog, dialogTemplate->id);
     dialog.Destroy();
     open_.pop_back();
     NoteChange();
@@ -121,6 +123,13 @@ void QtUiHost::ShowMessageBox(QWidget* owner, int ownerTemplateId, std::string_v
     }
     QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(text), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    Record({EntryKind::MessageBox, ownerTemplateId, 0, 0, 0, std::string(caption), std::string(text)});
+    if (screenshots_) {
+        // Queued ahead of the driver's answer, so the box is pictured laid out and up.
+        QTimer::singleShot(0, &box, [this, &box, ownerTemplateId, title = std::string(caption)] {
+            screenshots_->MessageBoxOpened(box, ownerTemplateId, title);
+        });
+    }
     if (driver_) {
         uint64_t keepOpenMs = driver_->OnMessageBox({ownerTemplateId, std::string(caption), std::string(text)});
         QTimer::singleShot(ScaledIntervalMs(keepOpenMs), &box, &QMessageBox::accept);
@@ -138,6 +147,14 @@ void QtUiHost::NoteChange() {
         askPending_ = false;
         AskDriver();
     });
+}
+
+void QtUiHost::PageShown(QtDialog& page) {
+    if (screenshots_) screenshots_->PageShown(page, page.Template().id);
+}
+
+void QtUiHost::Record(const TranscriptEntry& entry) {
+    if (transcript_) transcript_->Add(entry);
 }
 
 void QtUiHost::AskDriver() {
@@ -159,14 +176,28 @@ void QtUiHost::AskDriver() {
 
 void QtUiHost::Perform(QtDialog& top, const UserAction& action) {
     // The same paths a person's mouse and keyboard take.
+    const int page = top.Template().id;
     switch (action.kind) {
     case UserAction::Kind::Press:
-        if (auto* button = qobject_cast<QPushButton*>(top.ControlWidget(int(action.id)))) button->click();
+        if (auto* button = qobject_cast<QPushButton*>(top.ControlWidget(int(action.id)))) {
+            Record({EntryKind::UserPress, page, int(action.id), 0, 0, top.GetItemText(int(action.id))});
+            button->click();
+        }
         break;
-    case UserAction::Kind::Close: top.close(); break;
-    case UserAction::Kind::Escape: SendKey(top, Qt::Key_Escape); break;
-    case UserAction::Kind::Enter: SendKey(top, Qt::Key_Return); break;
+    case UserAction::Kind::Close:
+        Record({EntryKind::UserClose, page});
+        top.close();
+        break;
+    case UserAction::Kind::Escape:
+        Record({EntryKind::UserEscape, page});
+        SendKey(top, Qt::Key_Escape);
+        break;
+    case UserAction::Kind::Enter:
+        Record({EntryKind::UserEnter, page});
+        SendKey(top, Qt::Key_Return);
+        break;
     case UserAction::Kind::SysCommand:
+        Record({EntryKind::UserSysCommand, page, 0, action.id});
         for (QAction* item : top.WindowMenu().actions())
             if (!item->isSeparator() && item->data().toUInt() == UINT(action.id)) {
                 item->trigger();
@@ -190,10 +221,19 @@ bool QtDisplayAvailable() {
 }
 
 std::unique_ptr<UiHost> CreateQtUiHost(int& argc, char** argv) {
+    return CreateQtUiHost(argc, argv, QtHostOptions{});
+}
+
+std::unique_ptr<UiHost> CreateQtUiHost(int& argc, char** argv, const QtHostOptions& options) {
     std::unique_ptr<QApplication> app;
     if (!QCoreApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
     auto host = std::make_unique<qt::QtUiHost>();
     host->TakeOwnership(std::move(app));
+    host->SetDriver(options.driver);
+    host->SetTranscript(options.transcript);
+    if (!options.screenshotFolder.empty())
+        host->SetScreenshotRecorder(std::make_unique<qt::ScreenshotRecorder>(
+            QString::fromLocal8Bit(options.screenshotFolder.c_str())));
     return host;
 }
 

@@ -14,6 +14,7 @@
 
 #include "ui/dialog_host.h"
 #include "ui/page.h"
+#include "ui/transcript.h"
 
 namespace ui::detail {
 class HostedWindow;
@@ -58,6 +59,8 @@ public:
     void Open();
     void Destroy();
     bool Ended() const { return ended_; }
+    // Whether the page was ever shown since it opened.
+    bool EverShown() const { return everShown_; }
     int Result() const { return result_; }
     void RunModalLoop();
     Page& GetPage() { return page_; }
@@ -92,6 +95,8 @@ private:
     void ApplyWindowFlags();
     void ApplyColour(Control& control);
     void ApplyText(Control& control);
+    void Record(EntryKind kind, int control = 0, int64_t value = 0, int64_t value2 = 0,
+                std::string text = {}) const;
 
     QtUiHost* host_;
     const DialogTemplate& template_;
@@ -107,6 +112,8 @@ private:
     int iconId_ = 0;
     std::shared_ptr<detail::HostedWindow> window_;
     QEventLoop* loop_ = nullptr;
+    bool shown_ = false;  // as the page asked; Qt hides the window itself on a frame change
+    bool everShown_ = false;
     bool ended_ = false;
     int result_ = 0;
 };

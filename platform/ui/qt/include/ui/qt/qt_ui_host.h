@@ -13,6 +13,8 @@
 
 #include "ui/dialog_state.h"
 #include "ui/driver.h"
+#include "ui/qt/screenshot_recorder.h"
+#include "ui/transcript.h"
 #include "ui/ui_host.h"
 
 namespace ui::qt {
@@ -36,12 +38,22 @@ public:
     void SetIdleHook(std::function<void(QDialog&, const DialogState&)> hook) {
         idleHook_ = std::move(hook);
     }
+    // Optional: records pages, control changes, message boxes and the driver's actions in
+    // the same lines as the headless host does.
+    void SetTranscript(Transcript* transcript) { transcript_ = transcript; }
+    Transcript* GetTranscript() const { return transcript_; }
+    // Optional: pictures of every page shown or closing and every message box.
+    void SetScreenshotRecorder(std::unique_ptr<ScreenshotRecorder> recorder) {
+        screenshots_ = std::move(recorder);
+    }
 
     // Host side, used by its windows.
     int RunModal(Page& page);
     void ShowMessageBox(QWidget* owner, int ownerTemplateId, std::string_view text,
                         std::string_view caption);
     void NoteChange();
+    void PageShown(QtDialog& page);
+    void Record(const TranscriptEntry& entry);
     void TakeOwnership(std::unique_ptr<QApplication> app) { app_ = std::move(app); }
 
 private:
@@ -53,6 +65,8 @@ private:
     std::unique_ptr<QObject> context_;
     Driver* driver_ = nullptr;
     std::function<void(QDialog&, const DialogState&)> idleHook_;
+    Transcript* transcript_ = nullptr;
+    std::unique_ptr<ScreenshotRecorder> screenshots_;
     std::vector<QtDialog*> open_;
     uint64_t nextSerial_ = 1;
     int messageBoxDepth_ = 0;
