@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "link_faults.h"
 #include "rapi/wire.h"
 #include "request_handlers.h"
 #include "server_counters.h"
@@ -46,7 +47,7 @@ struct LinkServer::Impl {
         bool finished = false;
     };
 
-    explicit Impl(tova::Machine& m) : machine(m) {}
+    explicit Impl(tova::Machine& m) : machine(m), faults(m) {}
 
     void Listen(uint16_t requestedPort);
     void AcceptLoop();
@@ -58,6 +59,7 @@ struct LinkServer::Impl {
 
     tova::Machine& machine;
     ServerCounters counters;
+    LinkFaultPlan faults;
     int listenFd = -1;
     int wakeFd = -1;
     uint16_t port = 0;
@@ -156,14 +158,16 @@ std::shared_ptr<ServerSession> LinkServer::Impl::Greet(int fd) {
             }
         }
     }
-    PayloadWriter answer(Command::kHello);
-    answer.U32(session ? 1 : 0).U64(session ? session->Token() : 0);
-    if (!rapi::wire::SendFrame(fd, answer.Payload())) return nullptr;
+    // Counted before the answer goes out, so that a client that has its answer can rely
+    // on the count.
     if (session) {
         counters.Accepted();
     } else {
         counters.Refused();
     }
+    PayloadWriter answer(Command::kHello);
+    answer.U32(session ? 1 : 0).U64(session ? session->Token() : 0);
+    if (!rapi::wire::SendFrame(fd, answer.Payload())) return nullptr;
     return session;
 }
 
@@ -177,7 +181,7 @@ void LinkServer::Impl::Serve(Connection* connection) {
                 counters.ProtocolError();
             }
             if (status != FrameStatus::kOk) break;
-            RequestOutcome outcome = HandleRequest(machine, *session, counters, request, reply);
+            RequestOutcome outcome = HandleRequest(machine, *session, counters, faults, request, reply);
             if (outcome == RequestOutcome::kProtocolError) counters.ProtocolError();
             if (outcome != RequestOutcome::kReply || !rapi::wire::SendFrame(fd, reply)) break;
         }
@@ -244,6 +248,8 @@ void LinkServer::Impl::Stop() {
     }
     ::close(listenFd);
     ::close(wakeFd);
+    // Last: no request is left to fire a fault, and a drop still running ends here.
+    faults.Stop();
 }
 
 LinkServer::LinkServer(tova::Machine& machine, uint16_t port) : impl_(std::make_unique<Impl>(machine)) {
@@ -267,5 +273,9 @@ void LinkServer::Stop() { impl_->Stop(); }
 LinkServerStats LinkServer::Stats() const { return impl_->counters.Snapshot(); }
 
 void LinkServer::SetFileCallDelayMs(uint32_t ms) { impl_->counters.SetFileCallDelayMs(ms); }
+
+void LinkServer::SetFaults(const LinkFaults& faults) { impl_->faults.Set(faults); }
+
+LinkFaults LinkServer::Faults() const { return impl_->faults.Armed(); }
 
 }  // namespace tova::link

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "rapi/rapi.h"
+#include "link_faults.h"
 #include "rapi/wire.h"
 #include "server_counters.h"
 #include "server_session.h"
@@ -27,6 +28,7 @@ struct Request {
     tova::Machine& machine;
     ServerSession& session;
     ServerCounters& counters;
+    LinkFaultPlan& faults;
     PayloadReader& args;
     std::vector<uint8_t>& reply;
 };
@@ -76,17 +78,27 @@ RequestOutcome WriteFileRequest(Request& r) {
     r.args.Bytes(data, count);
     if (!r.args.AtEnd()) return RequestOutcome::kProtocolError;
     PayloadWriter answer(Command::kWriteFile);
+    WriteAllowance allowance;
     auto outcome = FileCall(r, [&] {
         HANDLE handle = r.session.FindHandle(id);
         DWORD written = 0;
         if (handle == nullptr) {
             answer.U32(FALSE).U32(0).U32(ERROR_INVALID_HANDLE);
-        } else if (WriteFile(handle, data, count, &written, nullptr)) {
+            return;
+        }
+        allowance = r.faults.BookWrite(count);
+        if (allowance.cutOff) return;
+        if (WriteFile(handle, data, allowance.bytes, &written, nullptr)) {
             answer.U32(TRUE).U32(written).U32(ERROR_SUCCESS);
         } else {
             answer.U32(FALSE).U32(written).U32(GetLastError());
         }
     });
+    if (allowance.LinkGoes()) {
+        // The cable comes out while this write is in flight: it gets no answer.
+        r.faults.Fire(allowance);
+        return RequestOutcome::kLinkGone;
+    }
     return Finish(r, outcome, answer);
 }
 
@@ -222,6 +234,7 @@ RequestOutcome Invoke(Request& r) {
             answer.U32(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))).Bytes(nullptr, 0);
             return;
         }
+        if (auto damaged = r.faults.TakeDamage(symbol)) DamageFirstByte(r.machine, *damaged);
         CallExport(r.machine, export_, data, count, answer);
     });
     return Finish(r, ran ? RequestOutcome::kReply : RequestOutcome::kLinkGone, answer);
@@ -230,12 +243,12 @@ RequestOutcome Invoke(Request& r) {
 }  // namespace
 
 RequestOutcome HandleRequest(tova::Machine& machine, ServerSession& session,
-                             ServerCounters& counters, const std::vector<uint8_t>& request,
-                             std::vector<uint8_t>& reply) {
+                             ServerCounters& counters, LinkFaultPlan& faults,
+                             const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
     PayloadReader args(request);
     uint32_t code = 0;
     if (!args.U32(code)) return RequestOutcome::kProtocolError;
-    Request r{machine, session, counters, args, reply};
+    Request r{machine, session, counters, faults, args, reply};
     switch (static_cast<Command>(code)) {
         case Command::kCreateFile:
             return CreateFile(r);

@@ -13,6 +13,7 @@ namespace tova::link {
 
 class ServerSession;
 class ServerCounters;
+class LinkFaultPlan;
 
 enum class RequestOutcome {
     kReply,          // `reply` holds the answer
@@ -20,8 +21,9 @@ enum class RequestOutcome {
     kLinkGone,       // the boot ended during the call: close without an answer
 };
 
+// `faults` may break the link during the request: then the outcome is kLinkGone.
 RequestOutcome HandleRequest(tova::Machine& machine, ServerSession& session,
-                             ServerCounters& counters, const std::vector<uint8_t>& request,
-                             std::vector<uint8_t>& reply);
+                             ServerCounters& counters, LinkFaultPlan& faults,
+                             const std::vector<uint8_t>& request, std::vector<uint8_t>& reply);
 
 }  // namespace tova::link

@@ -58,9 +58,38 @@ std::shared_ptr<Session> CurrentSession() {
 
 // One request and its reply over a connection of the current session. On failure the
 // thread's link error is set and the caller returns the call's failure value.
+// The session an invocation runs on. The desktop's connection manager re-establishes a
+// dropped link for the next invocation: when the current session has died, one new session
+// is asked for, without waiting, and becomes the current one if the handheld accepts it.
+// Without a session (no CeRapiInit, or after CeRapiUninit) there is nothing to re-establish.
+std::shared_ptr<Session> SessionForInvocation() {
+    Client& client = TheClient();
+    std::shared_ptr<Session> current;
+    uint64_t generation;
+    {
+        std::lock_guard lock(client.mutex);
+        current = client.session;
+        generation = client.generation;
+    }
+    if (!current || current->Alive()) return current;
+    auto address = rapi::ParseEndpoint(rapi::Endpoint());
+    std::shared_ptr<Session> opened = address ? Session::Open(*address) : nullptr;
+    if (!opened) return current;
+    std::lock_guard lock(client.mutex);
+    if (client.generation != generation || client.session != current) {
+        // Ended meanwhile, or a CeRapiInit got there first: its session stands.
+        opened->Kill();
+        return client.session;
+    }
+    client.session = opened;
+    return opened;
+}
+
 class Call {
 public:
-    Call() : session_(CurrentSession()), lease_(session_ ? session_->Acquire() : Lease()) {
+    Call() : Call(CurrentSession()) {}
+    explicit Call(std::shared_ptr<Session> session)
+        : session_(std::move(session)), lease_(session_ ? session_->Acquire() : Lease()) {
         if (!lease_) SetLinkError(ERROR_NOT_CONNECTED);
     }
     bool Ready() const { return static_cast<bool>(lease_); }
@@ -342,7 +371,7 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
         (pInput == nullptr && cbInput > 0) || cbInput > rapi::wire::kMaxDataBytes) {
         return E_INVALIDARG;
     }
-    Call call;
+    Call call(SessionForInvocation());
     PayloadReader* reply = call.Exchange(PayloadWriter(Command::kInvoke)
                                              .String(pDllPath)
                                              .String(pFunctionName)

@@ -6,7 +6,8 @@
 // The calls are safe from several threads at once. Each call in flight gets its own
 // connection of the session, so a long invocation never waits for a file call, nor the
 // other way round. Once the link drops, every call in flight and every later call fails
-// promptly until CeRapiInit connects again.
+// promptly until CeRapiInit connects again; only CeRapiInvoke first tries once, without
+// waiting, to open a new session (see there).
 #pragma once
 
 #include <string>
@@ -92,6 +93,10 @@ DWORD CeGetSpecialFolderPath(int nFolder, DWORD nBufferLength, LPWSTR lpBuffer);
 // whatever the outcome. On return *ppOutput is a win32::LocalAlloc block of *pcbOutput
 // bytes (or null) that the caller releases with win32::LocalFree. ppIRAPIStream must be
 // null: stream mode is not offered (E_NOTIMPL).
+// When the session of the last CeRapiInit has died (the link dropped) and the handheld
+// accepts a new one at once, the invocation opens it, makes it the current session and
+// runs there; otherwise it fails as every call on a dead link does. Before any CeRapiInit
+// and after CeRapiUninit it fails.
 HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYTE* pInput,
                      DWORD* pcbOutput, BYTE** ppOutput, IRAPIStream** ppIRAPIStream,
                      DWORD dwReserved);

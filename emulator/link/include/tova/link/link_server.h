@@ -13,11 +13,14 @@
 //     module loader, returning its HRESULT and output; the output is released with the
 //     handheld's LocalFree once sent;
 //   - framing limits: an oversized length, a truncated frame, a malformed payload or an
-//     unknown command closes that one connection; the others keep being served.
+//     unknown command closes that one connection; the others keep being served;
+//   - link faults (LinkFaults) that break the link at a point chosen by what the desktop
+//     sends: the cable pulled for good or for a moment, a handheld file damaged.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tova {
 class Machine;
@@ -34,6 +37,28 @@ struct LinkServerStats {
     uint64_t invocations = 0;           // block-mode invocations served
     uint32_t peakConcurrentFileCalls = 0;  // most file calls ever in progress at once
     uint32_t fileCallsInProgress = 0;
+};
+
+// Faults of the link timed by what the desktop sends, so that a test or a user can break
+// an update at a chosen point. Each fires once and then clears itself.
+struct LinkFaults {
+    // Once this many bytes (counted from when the fault was set) have been written to
+    // handheld files through the link, the cable comes out and stays out (0: off).
+    uint64_t pullCableAfterBytes = 0;
+    // Once this many bytes have been written, the link drops (the cable out) and comes
+    // back after dropLinkMs nominal milliseconds on the scaled clock (0 bytes: off;
+    // 0 ms: back at once).
+    uint64_t dropLinkAfterBytes = 0;
+    uint32_t dropLinkMs = 0;
+    // Just before the export named damageBeforeExport runs (any library), one byte of the
+    // handheld file damageFile is inverted (its first byte), as a flash card or RAM
+    // error would. A missing file is left missing. Empty: off.
+    std::string damageBeforeExport;
+    std::u16string damageFile;
+
+    bool Armed() const {
+        return pullCableAfterBytes != 0 || dropLinkAfterBytes != 0 || !damageBeforeExport.empty();
+    }
 };
 
 class LinkServer {
@@ -54,6 +79,15 @@ public:
     // inside the handheld, so that overlapping calls would be seen in the stats. A link
     // drop cuts the wait short.
     void SetFileCallDelayMs(uint32_t ms);
+
+    // Arms the link faults, replacing those armed before; byte counts start now. The write
+    // that reaches a byte count writes only up to it and fails at the client: the cable
+    // comes out while it is in flight. A drop's cable comes back from a thread of the
+    // server; Stop ends a drop early with the cable back in. Safe while requests are served.
+    void SetFaults(const LinkFaults& faults);
+    // What is still armed; the byte counts are what is still to be written before each
+    // fires, so that handing the result back to SetFaults changes nothing.
+    LinkFaults Faults() const;
 
 private:
     struct Impl;
