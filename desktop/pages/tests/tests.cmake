@@ -34,5 +34,14 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
       HOSTS_MODULES)
     target_compile_definitions(wizard_qt_test PRIVATE
       WIZARD_ARTIFACT_DIR="${CMAKE_BINARY_DIR}/artifacts/wizard")
+
+    # setup as a process, unattended in real windows off screen, picturing every page.
+    tova_add_test(setup_screenshots_test
+      SOURCES tests/setup_screenshots_test.cpp
+      LIBS wizard_test_fixture ui_qt
+      LABELS qt
+      HOSTS_MODULES)
+    add_dependencies(setup_screenshots_test setup)
+    target_compile_definitions(setup_screenshots_test PRIVATE SETUP_PROGRAM_FILE="$<TARGET_FILE:setup>")
   endif()
 endif()
