@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "arguments.h"
+#include "link_fault_knobs.h"
 #include "shared/flash_map.h"
 #include "shared/rom_identity.h"
 #include "tova/hw/board.h"
@@ -43,10 +44,11 @@ std::string Hex(uint32_t v) {
     return text;
 }
 
-// Machine knobs by name; flash knobs go to the flash model.
-std::string SetFault(Machine& m, const Words& w) {
+// Machine knobs by name; flash knobs go to the flash model, link knobs to the link server.
+std::string SetFault(Machine& m, const Words& w, const ActionContext& c) {
     if (w.size() < 3) throw UsageError("usage: set STATE fault KNOB [ARGUMENTS...]");
     const std::string& knob = w[2];
+    if (IsLinkFaultKnob(knob)) return ApplyLinkFaultKnob(c.link, w);
     MachineFaults faults = m.Config().faults;
     if (knob == "model-query-garbage") {
         Need(w, 4, "set STATE fault model-query-garbage COUNT");
@@ -62,6 +64,7 @@ std::string SetFault(Machine& m, const Words& w) {
         faults = {};
         std::string error;
         m.ApplyFlashFault("clear", "", &error);
+        if (c.link != nullptr) c.link->SetFaults({});
     } else {
         std::string error;
         if (!m.ApplyFlashFault(knob, Rest(w, 3), &error)) throw UsageError(error);
@@ -71,7 +74,7 @@ std::string SetFault(Machine& m, const Words& w) {
     return "fault " + knob + " set\n";
 }
 
-std::string Set(Machine& m, const Words& w) {
+std::string Set(Machine& m, const Words& w, const ActionContext& c) {
     if (w.size() < 2) throw UsageError("usage: set STATE cable|ac on|off | battery N | fault KNOB ...");
     const std::string& what = w[1];
     if (what == "cable" || what == "ac") {
@@ -89,7 +92,7 @@ std::string Set(Machine& m, const Words& w) {
         m.SetBatteryPercent(uint8_t(percent));
         return "battery " + w[2] + "\n";
     }
-    if (what == "fault") return SetFault(m, w);
+    if (what == "fault") return SetFault(m, w, c);
     throw UsageError("set knows cable, ac, battery and fault, not \"" + what + "\"");
 }
 
@@ -153,6 +156,7 @@ std::string Info(Machine& m, const ActionContext& c) {
     out << "link:         ";
     if (c.running) out << c.linkEndpoint << (m.LinkUp() ? " (up)" : " (down)") << "\n";
     else out << "not served (the handheld is not running)\n";
+    if (c.link != nullptr) out << DescribeLinkFaults(c.link->Faults());
     out << "cable:        " << (config.cableAttached ? "on" : "off") << "\n"
         << "AC:           " << (config.acOnline ? "on" : "off") << "\n"
         << "battery:      " << unsigned(config.batteryPercent)
@@ -184,6 +188,8 @@ void CheckAction(const std::vector<std::string>& words) {
                 throw UsageError("the battery percent must be 0 to 100, or 255 for unknown");
         } else if (words[1] != "fault") {
             throw UsageError("set knows cable, ac, battery and fault, not \"" + words[1] + "\"");
+        } else if (IsLinkFaultKnob(words[2])) {
+            ParseLinkFaultKnob(words, {});
         }
     } else if (name == "reset") {
         if (words.size() > 2 || (words.size() == 2 && words[1] != "warm" && words[1] != "cold"))
@@ -204,7 +210,7 @@ void CheckAction(const std::vector<std::string>& words) {
 std::string RunAction(Machine& m, const std::vector<std::string>& words, const ActionContext& c) {
     CheckAction(words);
     const std::string& name = words[0];
-    if (name == "set") return Set(m, words);
+    if (name == "set") return Set(m, words, c);
     if (name == "reset") return Reset(m, words, c);
     if (name == "screenshot") return Screenshot(m, words, c);
     if (name == "dump-flash") return DumpFlash(m, words);

@@ -8,11 +8,16 @@
 
 #include "tova/machine.h"
 
+namespace tova::link {
+class LinkServer;
+}
+
 namespace tova::emu {
 
 struct ActionContext {
     bool running = false;      // the handheld runs in this process (`tova-emu run`)
     std::string linkEndpoint;  // where the link listens, when running
+    link::LinkServer* link = nullptr;  // its link server, for the link fault knobs
 };
 
 // Checks the words of an action without doing it; UsageError for bad ones. Lets a client
@@ -21,7 +26,8 @@ void CheckAction(const std::vector<std::string>& words);
 
 // Does the action and returns the text to print. Throws UsageError or CommandError.
 // Words: set cable|ac on|off; set battery N; set fault KNOB ARGS...; power-cut;
-// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info.
+// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info. The link fault
+// knobs (link_fault_knobs.h) need context.link.
 std::string RunAction(Machine& machine, const std::vector<std::string>& words,
                       const ActionContext& context);
 

@@ -54,8 +54,20 @@ Commands:
         lock-block CHIP BLOCK            a block's lock bit set
         buffer-unavailable CHIP COUNT    the next COUNT write-buffer requests find none
         power-cut-after OPERATIONS       the power goes in the middle of a later operation
-        clear                            every knob off
-      Numbers may be written in hexadecimal with 0x.
+      Link knobs, only while the handheld runs (they break the link that run serves); each
+      fires once, counting from when it is set:
+        pull-cable-after-bytes N         once N more bytes have been written to handheld
+                                         files through the link, the cable comes out and
+                                         stays out; the write that reaches N fails
+        drop-link-after-bytes N [MS]     the same, but the cable comes back after MS
+                                         milliseconds, shrunk by the time scale
+                                         (default 0: at once)
+        damage-before-export EXPORT PATH just before the export EXPORT runs (any library),
+                                         the first byte of the handheld file PATH (such as
+                                         \Temp\OS.nb0) is inverted; a missing file stays
+                                         missing
+        clear                            every knob off, link knobs included
+      Numbers may be written in hexadecimal with 0x. N 0 turns a byte knob off.
 
   power-cut STATE
       Cuts the power: RAM (object store, registry changes) is lost, flash keeps what it
@@ -74,8 +86,9 @@ Commands:
 
   info STATE
       Prints whether it runs, its state (booted, dead, off), model, the ROM build, version
-      text and language in flash, the link endpoint, power, boots and the files in its
-      object store.
+      text and language in flash, the link endpoint and the link knobs still armed (one
+      line each, with the bytes still to go), power, boots and the files in its object
+      store.
 
   --help
       Prints this text.

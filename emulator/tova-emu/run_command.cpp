@@ -13,11 +13,7 @@
 #include "handheld_actions.h"
 #include "platform/clock.h"
 #include "state_folder.h"
-
-#if __has_include("tova/link/link_server.h")
 #include "tova/link/link_server.h"
-#define TOVA_EMU_HAS_LINK 1
-#endif
 
 namespace tova::emu {
 
@@ -81,7 +77,6 @@ int RunCommand(const std::vector<std::string>& args) {
     std::atomic<bool> stopping{false};
     std::thread powerWatch([&] { RestorePower(*machine, stopping); });
     auto endpointFile = state / state_files::kLinkEndpoint;
-#ifdef TOVA_EMU_HAS_LINK
     std::unique_ptr<link::LinkServer> link;
     try {
         link = std::make_unique<link::LinkServer>(*machine, port);
@@ -92,12 +87,9 @@ int RunCommand(const std::vector<std::string>& args) {
         throw CommandError("cannot serve the link on port " + std::to_string(port) + ": " + e.what());
     }
     context.linkEndpoint = "127.0.0.1:" + std::to_string(link->Port());
+    context.link = link.get();
     std::ofstream(endpointFile) << context.linkEndpoint << "\n";
     std::printf("link endpoint %s\n", context.linkEndpoint.c_str());
-#else
-    (void)port;
-    std::printf("no link server in this build\n");
-#endif
     std::unique_ptr<ControlServer> control;
     try {
         control = std::make_unique<ControlServer>(state, [&](const std::vector<std::string>& words) {
@@ -115,11 +107,9 @@ int RunCommand(const std::vector<std::string>& args) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::printf("switching off\n");
-    control.reset();
-#ifdef TOVA_EMU_HAS_LINK
+    control.reset();  // before the link server, which its handler reaches
     link->Stop();
     link.reset();
-#endif
     stopping = true;
     machine->Shutdown();
     powerWatch.join();

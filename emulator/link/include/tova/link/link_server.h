@@ -59,6 +59,7 @@ struct LinkFaults {
     bool Armed() const {
         return pullCableAfterBytes != 0 || dropLinkAfterBytes != 0 || !damageBeforeExport.empty();
     }
+    bool operator==(const LinkFaults&) const = default;
 };
 
 class LinkServer {
