@@ -27,6 +27,7 @@ protected:
     void StartHandheld(const std::vector<std::string>& options = {}) {
         handheld_.Create(options);
         handheld_.Run();
+        ASSERT_TRUE(handheld_.WaitUntilLinked()) << handheld_.RunOutput();
     }
     std::vector<uint8_t> WholeFlash() { return handheld_.Flash(0, kFlashBytes); }
     std::vector<uint8_t> ImageInFlash() { return handheld_.Flash(kImageOffset, kPackageSegmentsBytes); }

@@ -17,7 +17,7 @@ std::string Trim(const std::string& text) {
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
-child::Environment TimeScale() { return {{std::string("TOVA_TIME_SCALE=") + kTimeScale}, {}}; }
+child::Environment TimeScale() { return {{std::string("TOVA_TIME_SCALE=") + kHandheldTimeScale}, {}}; }
 
 }  // namespace
 
@@ -44,11 +44,11 @@ void HandheldProcess::Create(const std::vector<std::string>& options) { Must("cr
 void HandheldProcess::Run() {
     std::filesystem::remove(state_ / "link.endpoint");
     std::vector<std::string> argv = {BuiltProgram("tova-emu").string(), "run", state_.string(),
-                                     "--link-port", "0", "--time-scale", kTimeScale};
+                                     "--link-port", "0", "--time-scale", kHandheldTimeScale};
     run_ = std::make_unique<child::ChildProcess>(argv, state_.parent_path(), TimeScale(),
                                                  state_.parent_path() / "tova-emu-run.out",
                                                  state_.parent_path() / "tova-emu-run.err");
-    ASSERT_TRUE(WaitUntilLinked()) << RunOutput() << ReadInfo().text;
+    ASSERT_TRUE(WaitUntil(false)) << RunOutput() << ReadInfo().text;
     endpoint_ = Trim(child::ReadTextFile(state_ / "link.endpoint"));
     ASSERT_FALSE(endpoint_.empty());
 }
@@ -87,13 +87,17 @@ HandheldProcess::Info HandheldProcess::ReadInfo() {
     return info;
 }
 
-bool HandheldProcess::WaitUntilLinked(std::chrono::milliseconds limit) {
+bool HandheldProcess::WaitUntilLinked(std::chrono::milliseconds limit) { return WaitUntil(true, limit); }
+
+bool HandheldProcess::WaitUntilBooted(std::chrono::milliseconds limit) { return WaitUntil(false, limit); }
+
+bool HandheldProcess::WaitUntil(bool linked, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         if (run_ && !run_->Running()) return false;
         Info info = ReadInfo();
         if (info.fields["running"] == "yes" && info.fields["state"] == "booted" &&
-            info.fields["link"].find("(up)") != std::string::npos) {
+            (!linked || info.fields["link"].find("(up)") != std::string::npos)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -22,7 +22,7 @@ public:
 
     // tova-emu create with these options; a failure fails the test.
     void Create(const std::vector<std::string>& options = {});
-    // tova-emu run on a free port; returns once the handheld is booted and serves its link.
+    // tova-emu run on a free port; returns once the handheld has booted.
     void Run();
     // Ctrl-C to tova-emu run, and its end.
     void SwitchOff();
@@ -42,6 +42,7 @@ public:
 
     // Waits until the handheld runs booted with its link up, or `limit` (real time) passes.
     bool WaitUntilLinked(std::chrono::milliseconds limit = std::chrono::minutes(2));
+    bool WaitUntilBooted(std::chrono::milliseconds limit = std::chrono::minutes(2));
     // Flash bytes from an offset counted from the start of flash (0xA0000000).
     std::vector<uint8_t> Flash(uint32_t offset, uint32_t length);
     // The link endpoint of the running handheld, as setup's TOVA_RAPI wants it.
@@ -51,6 +52,8 @@ public:
     const std::filesystem::path& StateFolder() const { return state_; }
 
 private:
+    bool WaitUntil(bool linked, std::chrono::milliseconds limit = std::chrono::minutes(2));
+
     std::filesystem::path state_;
     std::unique_ptr<child::ChildProcess> run_;
     std::string endpoint_;

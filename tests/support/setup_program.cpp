@@ -51,14 +51,26 @@ fs::path SetupProgram::AddPackage(const Package& package) {
     return installed;
 }
 
-child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
-    // Run from a folder of its own: the agreement file is looked for in the current folder.
+// Run from a folder of its own: the agreement file is looked for in the current folder.
+fs::path SetupProgram::WorkFolder() const {
     fs::path work = folder_.parent_path() / "setup-work";
     fs::create_directories(work);
-    child::Environment environment{
-        {"TOVA_UI=unattended", "TOVA_RAPI=" + endpoint, std::string("TOVA_TIME_SCALE=") + kTimeScale},
-        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
-    return child::Run({(folder_ / "setup").string()}, work, environment);
+    return work;
+}
+
+child::Environment SetupProgram::Unattended(const std::string& endpoint) {
+    return {{"TOVA_UI=unattended", "TOVA_RAPI=" + endpoint, std::string("TOVA_TIME_SCALE=") + kSetupTimeScale},
+            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+}
+
+child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
+    return child::Run({(folder_ / "setup").string()}, WorkFolder(), Unattended(endpoint));
+}
+
+std::unique_ptr<child::ChildProcess> SetupProgram::StartUnattended(const std::string& endpoint) {
+    fs::path work = WorkFolder();
+    return std::make_unique<child::ChildProcess>(std::vector<std::string>{(folder_ / "setup").string()}, work,
+                                                 Unattended(endpoint), work / "setup.out", work / "setup.err");
 }
 
 std::vector<uint8_t> ReadBytes(const fs::path& path, uint64_t offset, uint64_t length) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,15 @@ public:
     // Runs setup with TOVA_UI=unattended against `endpoint` ("127.0.0.1:PORT"); its
     // standard output is the transcript.
     child::Outcome RunUnattended(const std::string& endpoint);
+    // The same, left running in the background.
+    std::unique_ptr<child::ChildProcess> StartUnattended(const std::string& endpoint);
 
     const std::filesystem::path& Folder() const { return folder_; }
 
 private:
+    std::filesystem::path WorkFolder() const;
+    static child::Environment Unattended(const std::string& endpoint);
+
     std::filesystem::path folder_;
 };
 
