@@ -19,7 +19,7 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
 
   tova_add_test(setup_program_test
     SOURCES tests/setup_program_test.cpp
-    LIBS wizard_test_fixture
+    LIBS wizard_test_fixture child_process
     LABELS threads
     HOSTS_MODULES)
   add_dependencies(setup_program_test setup)
