@@ -1,10 +1,6 @@
 // setup run as a process with TOVA_SCREENSHOTS, unattended and with no display: the wizard is
 // drawn in real windows off screen, every page and message box is pictured in order, and
 // standard output carries the same transcript lines as an unattended run without pictures.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -18,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "tova/machine.h"
 #include "ui/dialog_template.h"
 #include "ui/qt/qt_ui_host.h"
@@ -44,53 +41,10 @@ private:
 };
 const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::vector<uint8_t> bytes = ReadHostFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Runs setup in `folder` with this process's environment, less every display setting and
 // with `set` added.
-Outcome RunSetup(const fs::path& program, const fs::path& folder, const std::vector<std::string>& set) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        bool drop = name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM";
-        for (const std::string& s : set) drop |= name == s.substr(0, s.find('='));
-        if (!drop) env.push_back(entry);
-    }
-    env.insert(env.end(), set.begin(), set.end());
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string path = program.string(), dir = folder.string();
-    std::string outPath = (folder / "stdout.txt").string(), errPath = (folder / "stderr.txt").string();
-    char* argv[] = {path.data(), nullptr};
-
-    pid_t child = fork();
-    if (child == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(127);
-        dup2(out, 1);
-        dup2(err, 2);
-        execve(path.c_str(), argv, envp.data());
-        _exit(127);
-    }
-    Outcome outcome;
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return outcome;
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = ReadText(outPath);
-    outcome.err = ReadText(errPath);
-    return outcome;
+child::Outcome RunSetup(const fs::path& program, const fs::path& folder, const std::vector<std::string>& set) {
+    return child::Run({program.string()}, folder, {set, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
 }
 
 std::vector<std::string> FileNames(const fs::path& folder) {
@@ -116,7 +70,8 @@ protected:
         return program;
     }
     std::string Endpoint() { return "TOVA_RAPI=127.0.0.1:" + std::to_string(Server().Port()); }
-    static std::string Scale() { return "TOVA_TIME_SCALE=" + std::to_string(kTimeScale); }
+    // Room for a loaded machine: setup checks the link once, 1000 ms (scaled) after starting it.
+    static std::string Scale() { return "TOVA_TIME_SCALE=0.05"; }
 };
 
 TEST_F(SetupScreenshots, WholeUpdatePicturesEveryPageAndBoxAndPrintsTheTranscript) {
@@ -125,7 +80,7 @@ TEST_F(SetupScreenshots, WholeUpdatePicturesEveryPageAndBoxAndPrintsTheTranscrip
     fs::path setup = InstallSetup();
     fs::path shots = WorkFolder() / "pictures" / "wizard";  // made by setup, parents and all
 
-    Outcome run = RunSetup(setup, WorkFolder(),
+    child::Outcome run = RunSetup(setup, WorkFolder(),
                            {"TOVA_UI=unattended", "TOVA_SCREENSHOTS=pictures/wizard", Endpoint(), Scale()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* line :
@@ -165,11 +120,11 @@ TEST_F(SetupScreenshots, WholeUpdatePicturesEveryPageAndBoxAndPrintsTheTranscrip
 TEST_F(SetupScreenshots, FolderThatCannotBeMadeIsRefusedBeforeAnythingRuns) {
     fs::path setup = InstallSetup();
     WriteHostFile(WorkFolder() / "taken", {'x'});
-    Outcome run = RunSetup(setup, WorkFolder(), {"TOVA_UI=unattended", "TOVA_SCREENSHOTS=taken/wizard"});
+    child::Outcome run = RunSetup(setup, WorkFolder(), {"TOVA_UI=unattended", "TOVA_SCREENSHOTS=taken/wizard"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("cannot make the screenshot folder \"taken/wizard\""), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "") << "no page ran";
-    EXPECT_EQ(ReadText(WorkFolder() / "taken"), "x");
+    EXPECT_EQ(child::ReadTextFile(WorkFolder() / "taken"), "x");
 }
 
 }  // namespace
