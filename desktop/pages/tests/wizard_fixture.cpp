@@ -188,6 +188,10 @@ void WizardTest::StartLinkMonitor() {
 
 void WizardTest::RunWizard(ui::Driver& driver) {
     win32::DeleteCriticalSection(&g_csRapi);
+    // The sync software has connected a handheld in its cradle before the user starts the
+    // wizard: the start-up's own connection start then finds the session open, and its
+    // one-second check (ten real milliseconds here) does not race a loaded machine.
+    if (machine_ && machine_->LinkUp()) CeRapiInit();
     MakeHost(driver);
     WizardApp app(*host_, [this] {
         watchdog_ = std::thread(LinkWatchdogThread);
