@@ -133,6 +133,14 @@ std::string DumpFlash(Machine& m, const Words& w) {
            " written to " + w[1] + "\n";
 }
 
+// Block erases a chip has done: a flasher that retried after an error erases more than the
+// blocks it writes.
+uint64_t FlashErases(Machine& m, unsigned chip) {
+    uint64_t erases = 0;
+    for (uint32_t block = 0; block < hw::kFlashBlockCount; ++block) erases += m.Flash().EraseCount(chip, block);
+    return erases;
+}
+
 std::string Info(Machine& m, const ActionContext& c) {
     MachineConfig config = m.Config();
     std::ostringstream out;
@@ -163,6 +171,8 @@ std::string Info(Machine& m, const ActionContext& c) {
         << (config.batteryPercent == 255 ? " (unknown)" : "") << "\n"
         << "boots:        " << m.BootCount();
     if (m.BootCount() > 0) out << (m.LastBootWarm() ? " (last warm)" : " (last cold)");
+    out << "\nflash erases: " << FlashErases(m, 0) << " low chip, " << FlashErases(m, 1)
+        << " high chip (since switched on)";
     out << "\nstore:\n";
     for (const auto& file : m.Store().ListAllFiles()) {
         auto content = m.Store().ReadFile(file);

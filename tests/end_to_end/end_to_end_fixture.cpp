@@ -15,6 +15,11 @@ namespace e2e {
     return ::testing::AssertionFailure() << "setup said\n  " << line << "\ntranscript:\n" << run.out;
 }
 
+std::string ErasesOfOneCleanImage() {
+    std::string blocks = std::to_string(kPackageSegmentsBytes / kFlashBlockBytes);
+    return blocks + " low chip, " + blocks + " high chip (since switched on)";
+}
+
 std::string HexWord(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);

@@ -38,6 +38,10 @@ protected:
 ::testing::AssertionResult Says(const child::Outcome& run, const std::string& line);
 ::testing::AssertionResult NeverSays(const child::Outcome& run, const std::string& line);
 
+// tova-emu info's erase counts after one update without errors: every block of the image
+// erased once on each chip.
+std::string ErasesOfOneCleanImage();
+
 // "0x05260300" as tova-emu info prints a ROM build.
 std::string HexWord(uint32_t value);
 

@@ -34,6 +34,7 @@ TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
     EXPECT_TRUE(image == ReadBytes(packageFile, kPackageSegmentsOffset, kPackageSegmentsBytes))
         << "the flash from 0xA0040000 differs from the package's segments";
     EXPECT_EQ(after.store, fresh.store) << "the store is not back to its cold-boot state:\n" << after.text;
+    EXPECT_EQ(after.fields["flash erases"], ErasesOfOneCleanImage()) << "each block of the image erased once";
 
     child::Outcome again = RunSetup();
     EXPECT_EQ(again.exitCode, 0) << again.err;
