@@ -10,6 +10,15 @@ namespace {
 
 uint32_t PagesFor(uint32_t bytes) { return uint32_t((uint64_t(bytes) + kPageBytes - 1) / kPageBytes); }
 
+// Whether `holds` is true of every page of `span`. Changes check every page before they
+// touch any, so a refused change leaves the span as it was.
+template <typename Span, typename Predicate>
+bool EveryPage(const Span& span, Predicate holds) {
+    for (uint32_t p = span.first; p < span.last; ++p)
+        if (!holds(p)) return false;
+    return true;
+}
+
 }  // namespace
 
 PageAllocator::PageAllocator(uint32_t ramBytes, uint32_t physicalBase)
@@ -72,6 +81,13 @@ const PageAllocator::Reservation* PageAllocator::Owning(uint32_t address, uint32
     return &it->second;
 }
 
+PageAllocator::PageSpan PageAllocator::Covering(uint32_t address, uint32_t size) {
+    PageSpan span;
+    span.reservation = Owning(address, size, span.first);
+    if (span.reservation) span.last = span.first + PagesFor(address % kPageBytes + size);
+    return span;
+}
+
 uint32_t PageAllocator::FindSpace(uint32_t bytes) const {
     uint64_t candidate = kProcessSpaceBase;
     for (const auto& [start, r] : reservations_) {
@@ -95,14 +111,13 @@ uint32_t PageAllocator::Reserve(uint32_t size) {
 
 bool PageAllocator::Commit(uint32_t address, uint32_t size) {
     std::lock_guard lock(mutex_);
-    uint32_t first = 0;
-    Reservation* r = Owning(address, size, first);
+    PageSpan span = Covering(address, size);
+    Reservation* r = span.reservation;
     if (!r) return false;
-    uint32_t last = PagesFor(address % kPageBytes + size) + first;
     uint32_t needed = 0;
-    for (uint32_t p = first; p < last; ++p) needed += r->physicalPage[p] == kNoPage;
+    for (uint32_t p = span.first; p < span.last; ++p) needed += r->physicalPage[p] == kNoPage;
     if (needed > free_.size() || committed_ + needed > pageLimit_) return false;
-    for (uint32_t p = first; p < last; ++p) {
+    for (uint32_t p = span.first; p < span.last; ++p) {
         if (r->physicalPage[p] != kNoPage) continue;
         r->physicalPage[p] = free_.front();
         free_.pop_front();
@@ -123,13 +138,11 @@ uint32_t PageAllocator::Allocate(uint32_t size) {
 
 bool PageAllocator::Decommit(uint32_t address, uint32_t size) {
     std::lock_guard lock(mutex_);
-    uint32_t first = 0;
-    Reservation* r = Owning(address, size, first);
-    if (!r) return false;
-    uint32_t last = PagesFor(address % kPageBytes + size) + first;
-    for (uint32_t p = first; p < last; ++p)
-        if (r->lockCount[p] != 0) return false;
-    for (uint32_t p = first; p < last; ++p) {
+    PageSpan span = Covering(address, size);
+    Reservation* r = span.reservation;
+    auto unlocked = [r](uint32_t p) { return r->lockCount[p] == 0; };
+    if (!r || !EveryPage(span, unlocked)) return false;
+    for (uint32_t p = span.first; p < span.last; ++p) {
         if (r->physicalPage[p] == kNoPage) continue;
         free_.push_back(r->physicalPage[p]);
         r->physicalPage[p] = kNoPage;
@@ -156,28 +169,25 @@ bool PageAllocator::Release(uint32_t address) {
 
 bool PageAllocator::Lock(uint32_t address, uint32_t size, uint32_t* physicalOut) {
     std::lock_guard lock(mutex_);
-    uint32_t first = 0;
-    Reservation* r = Owning(address, size, first);
-    if (!r) return false;
-    uint32_t last = PagesFor(address % kPageBytes + size) + first;
-    for (uint32_t p = first; p < last; ++p)
-        if (r->physicalPage[p] == kNoPage) return false;
-    for (uint32_t p = first; p < last; ++p) {
+    PageSpan span = Covering(address, size);
+    Reservation* r = span.reservation;
+    auto committed = [r](uint32_t p) { return r->physicalPage[p] != kNoPage; };
+    if (!r || !EveryPage(span, committed)) return false;
+    for (uint32_t p = span.first; p < span.last; ++p) {
         ++r->lockCount[p];
-        if (physicalOut) physicalOut[p - first] = physicalBase_ + r->physicalPage[p] * kPageBytes;
+        if (!physicalOut) continue;
+        physicalOut[p - span.first] = physicalBase_ + r->physicalPage[p] * kPageBytes;
     }
     return true;
 }
 
 bool PageAllocator::Unlock(uint32_t address, uint32_t size) {
     std::lock_guard lock(mutex_);
-    uint32_t first = 0;
-    Reservation* r = Owning(address, size, first);
-    if (!r) return false;
-    uint32_t last = PagesFor(address % kPageBytes + size) + first;
-    for (uint32_t p = first; p < last; ++p)
-        if (r->lockCount[p] == 0) return false;
-    for (uint32_t p = first; p < last; ++p) --r->lockCount[p];
+    PageSpan span = Covering(address, size);
+    Reservation* r = span.reservation;
+    auto locked = [r](uint32_t p) { return r->lockCount[p] != 0; };
+    if (!r || !EveryPage(span, locked)) return false;
+    for (uint32_t p = span.first; p < span.last; ++p) --r->lockCount[p];
     return true;
 }
 

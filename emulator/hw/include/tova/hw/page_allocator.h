@@ -76,7 +76,14 @@ private:
         std::vector<uint32_t> lockCount;
     };
     static constexpr uint32_t kNoPage = 0xFFFFFFFF;
+    // The pages [first, last) of one reservation that a range covers.
+    struct PageSpan {
+        Reservation* reservation = nullptr;  // null when no one reservation holds the range
+        uint32_t first = 0;
+        uint32_t last = 0;
+    };
 
+    PageSpan Covering(uint32_t address, uint32_t size);
     Reservation* Owning(uint32_t address, uint32_t size, uint32_t& firstPage);
     const Reservation* Owning(uint32_t address, uint32_t size, uint32_t& firstPage) const;
     uint32_t FindSpace(uint32_t bytes) const;
