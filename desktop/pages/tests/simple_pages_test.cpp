@@ -1,6 +1,8 @@
 // The welcome, refusal, agreement, caution and about pages against an emulated handheld.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "desktop/link.h"
@@ -27,6 +29,22 @@ std::string Strings(std::initializer_list<int> ids) {
     for (int id : ids) text += ui::LoadString(id);
     return text;
 }
+
+// Parameterised tests are named after their case.
+struct CaseName {
+    template <typename Info>
+    std::string operator()(const Info& info) const {
+        return info.param.name;
+    }
+};
+
+// A user who takes one action on one page and nothing else.
+struct OneActionDriver : ui::ScriptedDriver {
+    OneActionDriver(int templateId, UserAction action) {
+        SetUnattendedFallback(false);
+        Then(templateId, action);
+    }
+};
 
 // ---- Welcome ---------------------------------------------------------------------------
 
@@ -65,8 +83,7 @@ TEST_P(WelcomeCases, CopiesTheLibraryAndSetsTheModel) {
     EXPECT_TRUE(host_->GetTranscript().MessageBoxes().empty()) << "failures here are silent";
 }
 
-INSTANTIATE_TEST_SUITE_P(Handhelds, WelcomeCases, ::testing::ValuesIn(kWelcome),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Handhelds, WelcomeCases, ::testing::ValuesIn(kWelcome), CaseName());
 
 TEST_F(WizardTest, WelcomeExitLeavesTheLibraryOnTheHandheld) {
     StartHandheld();
@@ -134,7 +151,18 @@ const RefusalCase kRefusal[] = {
      Strings({ui::IDS_REASON_AC, ui::IDS_REASON_BATTERY, ui::IDS_REASON_SAME_VERSION})},
 };
 
-class RefusalCases : public WizardTest, public ::testing::WithParamInterface<RefusalCase> {};
+class RefusalTest : public WizardTest {
+protected:
+    // Runs the refusal page to its end, the user pressing OK, and returns how it last looked.
+    std::optional<DialogState> RunRefusalPage() {
+        ui::ScriptedDriver driver;
+        RefusalPage page;
+        EXPECT_EQ(RunPage(page, driver), ui::IDCANCEL);
+        return host_->LastState(ui::IDD_REFUSAL);
+    }
+};
+
+class RefusalCases : public RefusalTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(RefusalCases, ListsTheReasonsThatHoldNow) {
     const RefusalCase& c = GetParam();
@@ -149,19 +177,15 @@ TEST_P(RefusalCases, ListsTheReasonsThatHoldNow) {
     g_bLanguageMismatch = c.mismatch;
     g_bSameVersion = c.sameVersion;
 
-    ui::ScriptedDriver driver;  // presses OK
-    RefusalPage page;
-    EXPECT_EQ(RunPage(page, driver), ui::IDCANCEL);
-    std::optional<DialogState> state = host_->LastState(ui::IDD_REFUSAL);
+    std::optional<DialogState> state = RunRefusalPage();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->Find(ui::IDC_REASONS)->text, c.expected);
     EXPECT_EQ(state->caption, "Caution");
 }
 
-INSTANTIATE_TEST_SUITE_P(Reasons, RefusalCases, ::testing::ValuesIn(kRefusal),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Reasons, RefusalCases, ::testing::ValuesIn(kRefusal), CaseName());
 
-TEST_F(WizardTest, RefusalDropsTheAcReasonOnceTheAdapterIsBack) {
+TEST_F(RefusalTest, DropsTheAcReasonOnceTheAdapterIsBack) {
     HandheldSpec spec;
     spec.acOnline = false;
     StartHandheld(spec);
@@ -170,74 +194,20 @@ TEST_F(WizardTest, RefusalDropsTheAcReasonOnceTheAdapterIsBack) {
     g_bRefuse = 1;  // as the device information page left it
     Machine().SetAcOnline(true);
 
-    ui::ScriptedDriver driver;
-    RefusalPage page;
-    RunPage(page, driver);
-    std::optional<DialogState> state = host_->LastState(ui::IDD_REFUSAL);
+    std::optional<DialogState> state = RunRefusalPage();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->Find(ui::IDC_REASONS)->text, "");
     EXPECT_EQ(g_bRefuse.load(), 1) << "the refusal stands";
 }
 
-TEST_F(WizardTest, RefusalWithoutDeviceInfoShowsNoReasons) {
+TEST_F(RefusalTest, WithoutDeviceInfoShowsNoReasons) {
     StartHandheld();
     StartLinkMonitor();  // but no service library on the handheld
     g_bLanguageMismatch = 1;
-    ui::ScriptedDriver driver;
-    RefusalPage page;
-    RunPage(page, driver);
-    std::optional<DialogState> state = host_->LastState(ui::IDD_REFUSAL);
+    std::optional<DialogState> state = RunRefusalPage();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->Find(ui::IDC_REASONS)->text, "");
 }
-
-struct StopCase {
-    const char* name;
-    UserAction action;
-};
-
-class RefusalStops : public WizardTest, public ::testing::WithParamInterface<StopCase> {};
-
-TEST_P(RefusalStops, EndsWithStop) {
-    ui::ScriptedDriver driver;
-    driver.SetUnattendedFallback(false);
-    driver.Then(ui::IDD_REFUSAL, GetParam().action);
-    RefusalPage page;
-    EXPECT_EQ(RunPage(page, driver), ui::IDCANCEL);
-}
-
-INSTANTIATE_TEST_SUITE_P(Actions, RefusalStops,
-                         ::testing::Values(StopCase{"Ok", UserAction::Press(ui::IDCANCEL)},
-                                           StopCase{"Escape", UserAction::Escape()},
-                                           StopCase{"CloseBox", UserAction::Close()}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---- Caution ---------------------------------------------------------------------------
-
-struct CautionCase {
-    const char* name;
-    UserAction action;
-    int result;
-};
-
-class CautionCases : public WizardTest, public ::testing::WithParamInterface<CautionCase> {};
-
-TEST_P(CautionCases, EndsAsTheUserChose) {
-    ui::ScriptedDriver driver;
-    driver.SetUnattendedFallback(false);
-    driver.Then(ui::IDD_CAUTION, GetParam().action);
-    CautionPage page;
-    EXPECT_EQ(RunPage(page, driver), GetParam().result);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Actions, CautionCases,
-    ::testing::Values(CautionCase{"Continue", UserAction::Press(ui::IDOK), ui::IDOK},
-                      CautionCase{"Enter", UserAction::Enter(), ui::IDOK},
-                      CautionCase{"Cancel", UserAction::Press(ui::IDCANCEL), ui::IDCANCEL},
-                      CautionCase{"Escape", UserAction::Escape(), ui::IDCANCEL},
-                      CautionCase{"CloseBox", UserAction::Close(), ui::IDCANCEL}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Agreement -------------------------------------------------------------------------
 
@@ -271,9 +241,7 @@ TEST_F(WizardTest, AgreementShowsTheTextUpToItsFirstZeroByte) {
     std::string text = "Terms\r\nof use\n\xE9t\xE9";
     std::string file = text + std::string(1, '\0') + "hidden";
     WriteHostFile(WorkFolder() / "License.txt", std::vector<uint8_t>(file.begin(), file.end()));
-    ui::ScriptedDriver driver;
-    driver.SetUnattendedFallback(false);
-    driver.Then(ui::IDD_AGREEMENT, UserAction::Press(ui::IDCANCEL));
+    OneActionDriver driver(ui::IDD_AGREEMENT, UserAction::Press(ui::IDCANCEL));
     AgreementPage page;
     EXPECT_EQ(RunPage(page, driver), ui::IDCANCEL);
     std::optional<DialogState> state = host_->LastState(ui::IDD_AGREEMENT);
@@ -290,27 +258,6 @@ TEST_F(WizardTest, AgreementWithoutFileShowsAnEmptyBoxAndStillWorks) {
     EXPECT_EQ(RunPage(page, driver), ui::IDOK);
     EXPECT_EQ(host_->LastState(ui::IDD_AGREEMENT)->Find(ui::IDC_AGREEMENT_TEXT)->text, "");
 }
-
-struct AgreementStop {
-    const char* name;
-    UserAction action;
-};
-
-class AgreementStops : public WizardTest, public ::testing::WithParamInterface<AgreementStop> {};
-
-TEST_P(AgreementStops, DoNotAgreeWorksWithTheLinkDown) {
-    ui::ScriptedDriver driver;
-    driver.SetUnattendedFallback(false);
-    driver.Then(ui::IDD_AGREEMENT, GetParam().action);
-    AgreementPage page;
-    EXPECT_EQ(RunPage(page, driver), ui::IDCANCEL);
-}
-
-INSTANTIATE_TEST_SUITE_P(Actions, AgreementStops,
-                         ::testing::Values(AgreementStop{"DoNotAgree", UserAction::Press(ui::IDCANCEL)},
-                                           AgreementStop{"Escape", UserAction::Escape()},
-                                           AgreementStop{"CloseBox", UserAction::Close()}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // "Agree" follows the link: usable within about a second of the link coming up, unusable
 // within about a second of it dropping.
@@ -373,6 +320,46 @@ TEST_F(WizardTest, AgreeFollowsTheLinkWithinASecond) {
     EXPECT_GE(changes[3].atMs + kSlack, linkBackAt);
     EXPECT_LE(changes[3].atMs - linkBackAt, 1000 + kSlack);
 }
+
+// ---- Leaving a page --------------------------------------------------------------------
+
+// Every way of leaving the refusal, caution and agreement pages, with no handheld linked:
+// none of them needs the link to end (not even "Do Not Agree").
+struct LeaveCase {
+    const char* name;
+    std::unique_ptr<ui::Page> (*makePage)();
+    UserAction action;
+    int result;
+};
+
+template <typename PageType>
+std::unique_ptr<ui::Page> Make() {
+    return std::make_unique<PageType>();
+}
+
+const LeaveCase kLeave[] = {
+    {"Refusal_Ok", Make<RefusalPage>, UserAction::Press(ui::IDCANCEL), ui::IDCANCEL},
+    {"Refusal_Escape", Make<RefusalPage>, UserAction::Escape(), ui::IDCANCEL},
+    {"Refusal_CloseBox", Make<RefusalPage>, UserAction::Close(), ui::IDCANCEL},
+    {"Caution_Continue", Make<CautionPage>, UserAction::Press(ui::IDOK), ui::IDOK},
+    {"Caution_Enter", Make<CautionPage>, UserAction::Enter(), ui::IDOK},
+    {"Caution_Cancel", Make<CautionPage>, UserAction::Press(ui::IDCANCEL), ui::IDCANCEL},
+    {"Caution_Escape", Make<CautionPage>, UserAction::Escape(), ui::IDCANCEL},
+    {"Caution_CloseBox", Make<CautionPage>, UserAction::Close(), ui::IDCANCEL},
+    {"Agreement_DoNotAgree", Make<AgreementPage>, UserAction::Press(ui::IDCANCEL), ui::IDCANCEL},
+    {"Agreement_Escape", Make<AgreementPage>, UserAction::Escape(), ui::IDCANCEL},
+    {"Agreement_CloseBox", Make<AgreementPage>, UserAction::Close(), ui::IDCANCEL},
+};
+
+class LeaveCases : public WizardTest, public ::testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(LeaveCases, EndsAsTheUserChose) {
+    std::unique_ptr<ui::Page> page = GetParam().makePage();
+    OneActionDriver driver(page->TemplateId(), GetParam().action);
+    EXPECT_EQ(RunPage(*page, driver), GetParam().result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Actions, LeaveCases, ::testing::ValuesIn(kLeave), CaseName());
 
 }  // namespace
 }  // namespace wizard_test
