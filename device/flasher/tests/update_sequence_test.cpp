@@ -21,6 +21,7 @@
 namespace flasher_test {
 namespace {
 
+using tova::hw::FlashModel;
 using tova::hw::FlashOperation;
 using tova::hw::FlashOperationKind;
 
@@ -35,6 +36,10 @@ uint32_t FlashAddressOf(const char16_t* path) {
         if (tova::SameName(f.file, path)) return f.flashAddress;
     return 0;
 }
+
+// Sets a fault in the flash for the write of a segment that lies at `offset` in flash and
+// is `length` bytes long.
+using FaultSetter = void (*)(FlashModel& flash, uint32_t offset, uint32_t length);
 
 class UpdateSequenceTest : public ::testing::Test {
 protected:
@@ -68,6 +73,16 @@ protected:
         std::vector<uint8_t> tail = handheld_.FlashAt(end, blockEnd - end);
         EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](uint8_t b) { return b == 0xFF; }))
             << "the rest of the last block is erased";
+    }
+
+    // Writes the test segment of `path` into flash that `setFault` has made faulty, and
+    // expects it there exactly all the same.
+    void WriteSegmentDespite(const char16_t* path, FaultSetter setFault) {
+        const std::vector<uint8_t> bytes = TestSegment(path);
+        handheld_.PutFile(path, bytes);
+        setFault(M().Flash(), FlashAddressOf(path) - kFlashStart, uint32_t(bytes.size()));
+        EXPECT_EQ(WriteSegment(path), 0);
+        ExpectSegmentInFlash(path, bytes);
     }
 
     uint32_t Erases(uint32_t address) {
@@ -151,12 +166,10 @@ TEST_F(UpdateSequenceTest, ShortLastPieceProgramsNothingPastTheEndOfTheFile) {
 }
 
 TEST_F(UpdateSequenceTest, ProgramErrorInTheThirdMegabyteRewritesTheSegmentFromItsStart) {
-    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
-    handheld_.PutFile(kCoreApps, bytes);
+    WriteSegmentDespite(kCoreApps, [](FlashModel& flash, uint32_t offset, uint32_t) {
+        flash.FailProgram(0, offset + 2 * kMiB + 0x1240, 1);
+    });
     const uint32_t address = FlashAddressOf(kCoreApps);
-    M().Flash().FailProgram(0, address - kFlashStart + 2 * kMiB + 0x1240, 1);
-    EXPECT_EQ(WriteSegment(kCoreApps), 0);
-    ExpectSegmentInFlash(kCoreApps, bytes);
     EXPECT_EQ(Erases(address), 4u) << "first block erased twice on both chips";
     EXPECT_EQ(Erases(address + 2 * kMiB), 4u) << "the failing megabyte too";
     EXPECT_EQ(Erases(address + 3 * kMiB), 2u) << "the last half megabyte once";
@@ -166,34 +179,38 @@ TEST_F(UpdateSequenceTest, ProgramErrorInTheThirdMegabyteRewritesTheSegmentFromI
     EXPECT_EQ(g_consoleLine, 1u);
 }
 
-TEST_F(UpdateSequenceTest, ErrorOnTheLastBufferedWriteIsRetried) {
-    const std::vector<uint8_t> bytes = TestSegment(kSync);
-    handheld_.PutFile(kSync, bytes);
-    const uint32_t last = FlashAddressOf(kSync) - kFlashStart + uint32_t(bytes.size()) - 4;
-    M().Flash().FailProgram(1, last, 1);
-    EXPECT_EQ(WriteSegment(kSync), 0);
-    ExpectSegmentInFlash(kSync, bytes);
-    EXPECT_EQ(ScreenLine(0), "Retry again ..E:0x00900080");
+struct FaultCase {
+    const char* name;
+    const char16_t* segment;
+    FaultSetter setFault;
+    const char* screenLine;  // the console's first line afterwards
+};
+
+const FaultCase kFaults[] = {
+    {"ErrorOnTheLastBufferedWriteIsRetried", kSync,
+     [](FlashModel& flash, uint32_t offset, uint32_t length) {
+         flash.FailProgram(1, offset + length - 4, 1);
+     },
+     "Retry again ..E:0x00900080"},
+    // No buffered write failed: the error code stays 0.
+    {"EraseErrorOnOneBlockIsRetried", kCoreApps,
+     [](FlashModel& flash, uint32_t offset, uint32_t) {
+         flash.FailErase(1, (offset + 5 * kBlock) / kBlock, 1);
+     },
+     "eRetry again ..E:0x00000000"},
+    {"OneChipBusyLongerThanTheOther", kSync,
+     [](FlashModel& flash, uint32_t, uint32_t) { flash.SetBusyDuring(1, 25); }, ""},
+};
+
+class FlashFaults : public UpdateSequenceTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FlashFaults, SegmentGoesIntoFlashAllTheSame) {
+    WriteSegmentDespite(GetParam().segment, GetParam().setFault);
+    EXPECT_EQ(ScreenLine(0), GetParam().screenLine);
 }
 
-TEST_F(UpdateSequenceTest, EraseErrorOnOneBlockIsRetried) {
-    const std::vector<uint8_t> bytes = TestSegment(kCoreApps);
-    handheld_.PutFile(kCoreApps, bytes);
-    const uint32_t failing = FlashAddressOf(kCoreApps) + 5 * kBlock;
-    M().Flash().FailErase(1, (failing - kFlashStart) / kBlock, 1);
-    EXPECT_EQ(WriteSegment(kCoreApps), 0);
-    ExpectSegmentInFlash(kCoreApps, bytes);
-    EXPECT_EQ(ScreenLine(0), "eRetry again ..E:0x00000000") << "no buffered write failed";
-}
-
-TEST_F(UpdateSequenceTest, OneChipBusyLongerThanTheOther) {
-    const std::vector<uint8_t> bytes = TestSegment(kSync);
-    handheld_.PutFile(kSync, bytes);
-    M().Flash().SetBusyDuring(1, 25);
-    EXPECT_EQ(WriteSegment(kSync), 0);
-    ExpectSegmentInFlash(kSync, bytes);
-    EXPECT_EQ(ScreenLine(0), "");
-}
+INSTANTIATE_TEST_SUITE_P(UpdateSequence, FlashFaults, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateSequenceTest, KernelIsWrittenInHalfMegabytesFromItsEndAndOnlyTheFailingPieceIsRetried) {
     const std::vector<uint8_t> bytes = TestSegment(kKernel);
