@@ -87,8 +87,8 @@ Commands:
   info STATE
       Prints whether it runs, its state (booted, dead, off), model, the ROM build, version
       text and language in flash, the link endpoint and the link knobs still armed (one
-      line each, with the bytes still to go), power, boots and the files in its object
-      store.
+      line each, with the bytes still to go), power, boots, the block erases each flash
+      chip has done since it was switched on, and the files in its object store.
 
   --help
       Prints this text.
