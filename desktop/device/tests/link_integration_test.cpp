@@ -11,52 +11,39 @@
 #include "desktop/rapi_calls.h"
 #include "desktop/service_client.h"
 #include "handheld_fixture.h"
+#include "link_state_fixture.h"
 #include "platform/clock.h"
 #include "rapi/local_memory.h"
 #include "tova/object_store.h"
 
 namespace {
 
+using desktop_link_test::LinkStateTest;
+using desktop_link_test::WaitFor;
 using link_test::Handheld;
 
-template <typename Predicate>
-bool WaitFor(Predicate done, uint64_t nominalMs) {
-    uint64_t deadline = tova::NominalNowMs() + nominalMs;
-    while (!done()) {
-        if (tova::NominalNowMs() > deadline) return false;
-        tova::ScaledSleep(5);
-    }
-    return true;
-}
-
-class LinkedHandheld : public ::testing::Test {
+class LinkedHandheld : public LinkStateTest {
 protected:
     void SetUp() override {
-        tova::SetTimeScale(0.01);
+        LinkStateTest::SetUp();
         handheld_ = std::make_unique<Handheld>();
         rapi::SetEndpoint(handheld_->Endpoint());
-        win32::InitializeCriticalSection(&g_csRapi);
     }
     void TearDown() override {
-        if (watchdog_.joinable()) {
-            link_testing::StopWatchdog();
-            watchdog_.join();
-        }
-        handheld_->ReleaseWaiters();
-        link_testing::Reset();
-        if (g_csRapi.impl.load() != nullptr) win32::DeleteCriticalSection(&g_csRapi);
+        LinkStateTest::TearDown();
         handheld_.reset();
         rapi::SetEndpoint("");
     }
+    void ReleaseHeldCalls() override { handheld_->ReleaseWaiters(); }
+
     void StartMonitor() {
         ASSERT_EQ(StartLink(), S_OK);
-        watchdog_ = std::thread(LinkWatchdogThread);
+        StartWatchdog();
     }
     tova::Machine& Machine() { return handheld_->Machine(); }
     tova::link::LinkServer& Server() { return handheld_->Server(); }
 
     std::unique_ptr<Handheld> handheld_;
-    std::thread watchdog_;
 };
 
 // ---- Link monitor ----------------------------------------------------------------------

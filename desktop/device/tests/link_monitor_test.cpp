@@ -9,9 +9,13 @@
 
 #include "desktop/link.h"
 #include "desktop/link_testing.h"
+#include "link_state_fixture.h"
 #include "platform/clock.h"
 
 namespace {
+
+using desktop_link_test::LinkStateTest;
+using desktop_link_test::WaitFor;
 
 // A connection start that blocks until the test lets it return a chosen result.
 class HeldStart {
@@ -48,36 +52,11 @@ private:
     HRESULT result_ = S_OK;
 };
 
-// Polls on the scaled clock until `done` holds or `nominalMs` have passed.
-template <typename Predicate>
-bool WaitFor(Predicate done, uint64_t nominalMs) {
-    uint64_t deadline = tova::NominalNowMs() + nominalMs;
-    while (!done()) {
-        if (tova::NominalNowMs() > deadline) return false;
-        tova::ScaledSleep(5);
-    }
-    return true;
-}
-
-class LinkMonitor : public ::testing::Test {
+class LinkMonitor : public LinkStateTest {
 protected:
-    void SetUp() override {
-        tova::SetTimeScale(0.01);
-        win32::InitializeCriticalSection(&g_csRapi);
-    }
-    void TearDown() override {
-        if (watchdog_.joinable()) {
-            link_testing::StopWatchdog();
-            watchdog_.join();
-        }
-        held_.Release(E_FAIL);
-        link_testing::Reset();
-        if (g_csRapi.impl.load() != nullptr) win32::DeleteCriticalSection(&g_csRapi);
-    }
-    void StartWatchdog() { watchdog_ = std::thread(LinkWatchdogThread); }
+    void ReleaseHeldCalls() override { held_.Release(E_FAIL); }
 
     HeldStart held_;
-    std::thread watchdog_;
 };
 
 TEST_F(LinkMonitor, StartWhileAStartIsPendingCreatesNoSecondThread) {
