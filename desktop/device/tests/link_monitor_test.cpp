@@ -56,7 +56,19 @@ class LinkMonitor : public LinkStateTest {
 protected:
     void ReleaseHeldCalls() override { held_.Release(E_FAIL); }
 
+    // The monitor and its watchdog running, every connection start succeeding at once and
+    // counted in starts_. Nothing listens for the probe, so every probe fails.
+    void StartProbingWithCountedStarts() {
+        link_testing::SetRapiInitHook([this] {
+            ++starts_;
+            return S_OK;
+        });
+        ASSERT_EQ(StartLink(), S_OK);
+        StartWatchdog();
+    }
+
     HeldStart held_;
+    std::atomic<int> starts_{0};
 };
 
 TEST_F(LinkMonitor, StartWhileAStartIsPendingCreatesNoSecondThread) {
@@ -173,37 +185,24 @@ TEST_F(LinkMonitor, AfterEFailTheWatchdogNeverRetries) {
 }
 
 TEST_F(LinkMonitor, AFailedProbeDropsTheFlagAndStartsAgain) {
-    // Nothing listens for the probe, so every probe fails; each start then succeeds.
-    std::atomic<int> starts{0};
-    link_testing::SetRapiInitHook([&starts] {
-        ++starts;
-        return S_OK;
-    });
-    ASSERT_EQ(StartLink(), S_OK);
-    StartWatchdog();
-    ASSERT_TRUE(WaitFor([&] { return starts.load() >= 3; }, 20000));
+    ASSERT_NO_FATAL_FAILURE(StartProbingWithCountedStarts());
+    ASSERT_TRUE(WaitFor([&] { return starts_.load() >= 3; }, 20000));
     EXPECT_GE(link_testing::LinkStartThreadsCreated(), 3u);
 }
 
 TEST_F(LinkMonitor, QuiesceStopsEveryProbeSoTheLockCanBeDeleted) {
-    std::atomic<int> starts{0};
-    link_testing::SetRapiInitHook([&starts] {
-        ++starts;
-        return S_OK;
-    });
-    ASSERT_EQ(StartLink(), S_OK);
-    StartWatchdog();
-    ASSERT_TRUE(WaitFor([&] { return starts.load() >= 2; }, 20000)) << "the watchdog is probing";
+    ASSERT_NO_FATAL_FAILURE(StartProbingWithCountedStarts());
+    ASSERT_TRUE(WaitFor([&] { return starts_.load() >= 2; }, 20000)) << "the watchdog is probing";
 
     QuiesceLinkWatchdog();
     StopLink();
     link_testing::WaitForStartThreads();
-    int startsAtQuiesce = starts.load();
+    int startsAtQuiesce = starts_.load();
     // A probe after this would enter a deleted section and abort the test program.
     win32::DeleteCriticalSection(&g_csRapi);
     g_bConnected.store(1);  // even a flag at 1 must not make it probe again
     tova::ScaledSleep(5 * 2000);
-    EXPECT_EQ(starts.load(), startsAtQuiesce);
+    EXPECT_EQ(starts_.load(), startsAtQuiesce);
     g_bConnected.store(0);
 }
 
