@@ -98,39 +98,43 @@ TEST_F(LinkedHandheld, AStartAbandonedWhileTheHandheldWasAwayLeavesTheFlagAlone)
     EXPECT_FALSE(LinkStartPending());
 }
 
+// The calls a copy makes: through the serialised wrappers, or straight to the remote API.
+struct FileCalls {
+    decltype(&CeCreateFile) createFile;
+    decltype(&CeWriteFile) writeFile;
+    decltype(&CeSetEndOfFile) setEndOfFile;
+    decltype(&CeCloseHandle) closeHandle;
+    decltype(&CeGetVersionEx) getVersionEx;
+};
+
+const FileCalls kWrappers{RapiCreateFile, RapiWriteFile, RapiSetEndOfFile, RapiCloseHandle,
+                          RapiGetVersionEx};
+const FileCalls kBareCalls{CeCreateFile, CeWriteFile, CeSetEndOfFile, CeCloseHandle,
+                           CeGetVersionEx};
+
 // Two threads copy files at once. Each file call is slowed down inside the handheld so that
 // two calls in progress together would be seen by the server.
-void CopyFiles(int thread, int files, bool serialised) {
+void CopyFiles(int thread, int files, const FileCalls& calls) {
     const uint8_t data[64] = {static_cast<uint8_t>(thread)};
     for (int i = 0; i < files; ++i) {
         std::u16string path = u"\\Temp\\T" + std::u16string(1, u'0' + thread) + u"_" +
                               std::u16string(1, u'0' + i) + u".bin";
         DWORD written = 0;
-        if (serialised) {
-            HANDLE file = RapiCreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-            RapiWriteFile(file, data, sizeof data, &written, nullptr);
-            RapiSetEndOfFile(file);
-            RapiCloseHandle(file);
-            CEOSVERSIONINFO info{};
-            RapiGetVersionEx(&info);
-        } else {
-            HANDLE file = CeCreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        HANDLE file = calls.createFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-            CeWriteFile(file, data, sizeof data, &written, nullptr);
-            CeSetEndOfFile(file);
-            CeCloseHandle(file);
-            CEOSVERSIONINFO info{};
-            CeGetVersionEx(&info);
-        }
+        calls.writeFile(file, data, sizeof data, &written, nullptr);
+        calls.setEndOfFile(file);
+        calls.closeHandle(file);
+        CEOSVERSIONINFO info{};
+        calls.getVersionEx(&info);
     }
 }
 
-void CopyOnTwoThreads(bool serialised) {
+void CopyOnTwoThreads(const FileCalls& calls) {
     std::atomic<bool> go{false};
     auto body = [&](int thread) {
         while (!go.load()) std::this_thread::yield();
-        CopyFiles(thread, 3, serialised);
+        CopyFiles(thread, 3, calls);
     };
     std::thread first(body, 1), second(body, 2);
     go.store(true);
@@ -141,7 +145,7 @@ void CopyOnTwoThreads(bool serialised) {
 TEST_F(LinkedHandheld, TwoThreadsCallingWrappersNeverHaveTwoFileCallsInProgress) {
     ASSERT_EQ(CeRapiInit(), S_OK);
     Server().SetFileCallDelayMs(1000);
-    CopyOnTwoThreads(true);
+    CopyOnTwoThreads(kWrappers);
     auto stats = Server().Stats();
     EXPECT_EQ(stats.fileCalls, 2u * 3u * 5u);
     EXPECT_EQ(stats.peakConcurrentFileCalls, 1u);
@@ -152,7 +156,7 @@ TEST_F(LinkedHandheld, WithoutTheWrappersTheSameCallsDoOverlap) {
     // Shows that the server would see an overlap if the wrappers allowed one.
     ASSERT_EQ(CeRapiInit(), S_OK);
     Server().SetFileCallDelayMs(1000);
-    CopyOnTwoThreads(false);
+    CopyOnTwoThreads(kBareCalls);
     EXPECT_GE(Server().Stats().peakConcurrentFileCalls, 2u);
 }
 
