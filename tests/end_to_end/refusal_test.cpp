@@ -1,5 +1,7 @@
 // Handhelds and packages that the wizard must turn away: it lists the reasons and ends, and
 // the handheld's flash is untouched.
+#include <ostream>
+
 #include "end_to_end_fixture.h"
 
 namespace e2e {
@@ -11,6 +13,8 @@ struct Refusal {
     Package package;
     int reason;  // the string the refusal page lists
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
 
 Package WithLanguage(const char* language) {
     Package p;
