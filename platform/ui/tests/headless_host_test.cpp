@@ -9,6 +9,7 @@
 #include "ui/headless_host.h"
 #include "ui/page.h"
 #include "ui/string_table.h"
+#include "test_page.h"
 
 namespace ui {
 namespace {
@@ -16,44 +17,7 @@ namespace {
 constexpr UINT WM_TEST = WM_APP + 1;
 constexpr UINT WM_TEST_END = WM_APP + 2;
 
-// A page whose handlers are set by each test.
-class TestPage : public Page {
-public:
-    explicit TestPage(int templateId) : Page(templateId) {}
-
-    std::function<void(TestPage&)> init;
-    std::function<bool(TestPage&, UINT, WPARAM, LPARAM)> message;
-    std::function<void(TestPage&, UINT)> timer;
-    std::function<void(TestPage&, int)> command;
-    std::function<void(TestPage&, UINT)> sysCommand;
-    std::function<void(TestPage&)> close;
-    std::function<void(TestPage&)> destroy;
-
-    DialogHost& H() { return *Host(); }
-
-    void OnInitDialog() override {
-        if (init) init(*this);
-    }
-    bool OnMessage(UINT m, WPARAM w, LPARAM l) override { return message && message(*this, m, w, l); }
-    void OnTimer(UINT id) override {
-        if (timer) timer(*this, id);
-    }
-    void OnCommand(int id) override {
-        if (command) command(*this, id);
-        else Page::OnCommand(id);
-    }
-    void OnSysCommand(UINT id) override {
-        if (sysCommand) sysCommand(*this, id);
-        else Page::OnSysCommand(id);
-    }
-    void OnClose() override {
-        if (close) close(*this);
-        else Page::OnClose();
-    }
-    void OnDestroy() override {
-        if (destroy) destroy(*this);
-    }
-};
+using test_support::TestPage;
 
 class HeadlessHostTest : public ::testing::Test {
 protected:

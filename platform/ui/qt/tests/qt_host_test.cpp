@@ -18,43 +18,14 @@
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt/qt_ui_host.h"
 #include "ui/string_table.h"
+#include "test_page.h"
 
 namespace ui::qt {
 namespace {
 
 constexpr UINT WM_TEST = WM_APP + 1;
 
-class TestPage : public Page {
-public:
-    explicit TestPage(int templateId) : Page(templateId) {}
-    std::function<void(TestPage&)> init;
-    std::function<bool(TestPage&, UINT, WPARAM, LPARAM)> message;
-    std::function<void(TestPage&, UINT)> timer;
-    std::function<void(TestPage&, int)> command;
-    std::function<void(TestPage&, UINT)> sysCommand;
-    std::function<void(TestPage&)> cancel;
-    DialogHost& H() { return *Host(); }
-
-    void OnInitDialog() override {
-        if (init) init(*this);
-    }
-    bool OnMessage(UINT m, WPARAM w, LPARAM l) override { return message && message(*this, m, w, l); }
-    void OnTimer(UINT id) override {
-        if (timer) timer(*this, id);
-    }
-    void OnCommand(int id) override {
-        if (command) command(*this, id);
-        else Page::OnCommand(id);
-    }
-    void OnSysCommand(UINT id) override {
-        if (sysCommand) sysCommand(*this, id);
-        else Page::OnSysCommand(id);
-    }
-    void OnCancel() override {
-        if (cancel) cancel(*this);
-        else Page::OnCancel();
-    }
-};
+using ui::test_support::TestPage;
 
 QString ArtifactPath(const QString& name) {
     QDir().mkpath(TOVA_UI_ARTIFACT_DIR);
