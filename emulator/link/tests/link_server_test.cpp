@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "handheld_fixture.h"
+#include "linked_desktop.h"
 #include "platform/clock.h"
 #include "rapi/local_memory.h"
 #include "rapi/rapi.h"
@@ -16,49 +16,11 @@
 
 namespace {
 
-using link_test::Handheld;
+using link_test::kHangGuard;
+using link_test::Pattern;
+using link_test::WaitFor;
 
-// Long enough for any healthy call; a call still running after it is hung.
-constexpr auto kHangGuard = std::chrono::seconds(20);
-
-template <typename Predicate>
-bool WaitFor(Predicate done, uint64_t nominalMs = 100000) {
-    uint64_t deadline = tova::NominalNowMs() + nominalMs;
-    while (!done()) {
-        if (tova::NominalNowMs() > deadline) return false;
-        tova::ScaledSleep(10);
-    }
-    return true;
-}
-
-class LinkServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tova::SetTimeScale(0.01);
-        handheld_ = std::make_unique<Handheld>();
-        rapi::SetEndpoint(handheld_->Endpoint());
-        ASSERT_EQ(CeRapiInit(), S_OK);
-    }
-    void TearDown() override {
-        CeRapiUninit();
-        if (handheld_) handheld_->ReleaseWaiters();
-        handheld_.reset();
-        rapi::SetEndpoint("");
-    }
-    tova::Machine& Machine() { return handheld_->Machine(); }
-
-    HANDLE Create(const char16_t* path, DWORD creation = CREATE_ALWAYS) {
-        return CeCreateFile(path, GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-
-    std::unique_ptr<Handheld> handheld_;
-};
-
-std::vector<uint8_t> Pattern(size_t size) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-    return bytes;
-}
+class LinkServerTest : public link_test::LinkedDesktop {};
 
 TEST_F(LinkServerTest, WritesReachTheObjectStoreByteForByte) {
     auto content = Pattern(40000);

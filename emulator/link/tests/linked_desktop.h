@@ -45,8 +45,8 @@ protected:
     tova::Machine& Machine() { return handheld_->Machine(); }
     tova::link::LinkServer& Server() { return handheld_->Server(); }
 
-    HANDLE Create(const char16_t* path) {
-        return CeCreateFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE Create(const char16_t* path, DWORD creation = CREATE_ALWAYS) {
+        return CeCreateFile(path, GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     // One CeWriteFile of `bytes` on `file`.
     bool Write(HANDLE file, const std::vector<uint8_t>& bytes) {
