@@ -26,6 +26,7 @@
 #include "ui/dialog_host.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt/qt_ui_host.h"
+#include "qt_test_support.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {
@@ -34,33 +35,10 @@ namespace {
 using ui::DialogState;
 using ui::UserAction;
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "wizard_qt_test";
-        static char* argv[] = {name, nullptr};
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
+using ui::qt::test_support::RedPixels;
 
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
-
-// Pixels plainly red, as the flagged lines' text is; antialiased grey text has none.
-int RedPixels(QWidget* widget) {
-    QImage image = widget->grab().toImage();
-    int red = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            QColor c = image.pixelColor(x, y);
-            if (c.red() > 180 && c.green() < 90 && c.blue() < 90) ++red;
-        }
-    return red;
-}
+const auto* const kApplication =
+    ::testing::AddGlobalTestEnvironment(new ui::qt::test_support::QtApplication("wizard_qt_test"));
 
 class QtPages : public WizardTest {
 protected:
@@ -98,7 +76,7 @@ protected:
             if (control.kind == ui::ControlKind::Bitmap || control.kind == ui::ControlKind::Icon) continue;
             bool line = control.id == ui::IDC_MODEL_TEXT || control.id == ui::IDC_ROM_VERSION_TEXT ||
                         control.id == ui::IDC_LANGUAGE_TEXT;
-            int red = RedPixels(window.ControlWidget(control.id));
+            int red = RedPixels(*window.ControlWidget(control.id));
             if (line) EXPECT_GT(red, 20) << "line " << control.id << " is not drawn red";
             else EXPECT_EQ(red, 0) << "control " << control.id << " is drawn red";
         }

@@ -18,6 +18,7 @@
 #include "tova/machine.h"
 #include "ui/dialog_template.h"
 #include "ui/qt/qt_ui_host.h"
+#include "qt_test_support.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {
@@ -25,21 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "setup_screenshots_test";
-        static char* argv[] = {name, nullptr};
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+const auto* const kApplication = ::testing::AddGlobalTestEnvironment(
+    new ui::qt::test_support::QtApplication("setup_screenshots_test"));
 
 // Runs setup in `folder` with this process's environment, less every display setting and
 // with `set` added.

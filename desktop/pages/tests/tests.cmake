@@ -29,7 +29,7 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
   if(TOVA_WITH_QT)
     tova_add_test(wizard_qt_test
       SOURCES tests/qt_pages_test.cpp
-      LIBS wizard_test_fixture ui_qt
+      LIBS wizard_test_fixture ui_qt ui_qt_test_support
       LABELS qt
       HOSTS_MODULES)
     target_compile_definitions(wizard_qt_test PRIVATE
@@ -38,7 +38,7 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
     # setup as a process, unattended in real windows off screen, picturing every page.
     tova_add_test(setup_screenshots_test
       SOURCES tests/setup_screenshots_test.cpp
-      LIBS wizard_test_fixture child_process ui_qt
+      LIBS wizard_test_fixture child_process ui_qt ui_qt_test_support
       LABELS qt
       HOSTS_MODULES)
     add_dependencies(setup_screenshots_test setup)

@@ -18,6 +18,7 @@
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt/qt_ui_host.h"
 #include "ui/string_table.h"
+#include "qt_test_support.h"
 #include "test_page.h"
 
 namespace ui::qt {
@@ -32,36 +33,10 @@ QString ArtifactPath(const QString& name) {
     return QString(TOVA_UI_ARTIFACT_DIR) + "/" + name;
 }
 
-// Pixels whose colour is plainly red: the text colour of flagged lines, not antialiased grey.
-int RedPixels(QWidget& widget) {
-    QImage image = widget.grab().toImage();
-    int red = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            QColor c = image.pixelColor(x, y);
-            if (c.red() > 180 && c.green() < 90 && c.blue() < 90) ++red;
-        }
-    return red;
-}
+using ui::qt::test_support::RedPixels;
 
-// One application object for the whole binary, destroyed before exit so that Qt can
-// release what it holds.
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "ui_qt_test";
-        static char* argv[] = {name, nullptr};
-        // Windows are grabbed, never looked at: no display needed.
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+const auto* const kApplication =
+    ::testing::AddGlobalTestEnvironment(new ui::qt::test_support::QtApplication("ui_qt_test"));
 
 class QtHostTest : public ::testing::Test {
 protected:
