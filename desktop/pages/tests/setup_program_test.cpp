@@ -6,44 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "desktop/model_flag.h"
 #include "tova/machine.h"
-#include "wizard_fixture.h"
+#include "setup_process_fixture.h"
 
 namespace wizard_test {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `program` with no arguments in `folder`, its environment being this process's
-// without the names in `unset` and with `set` added.
-child::Outcome RunProgram(const fs::path& program, const fs::path& folder, const std::vector<std::string>& set,
-                          const std::vector<std::string>& unset) {
-    return child::Run({program.string()}, folder, {set, unset});
-}
-
-class SetupProgram : public WizardTest {
-protected:
-    // setup beside its companion files, as installed.
-    fs::path InstallSetup() {
-        fs::path program = ProgramFolder() / "setup";
-        fs::copy_file(SETUP_PROGRAM_FILE, program);
-        return program;
-    }
-    std::string Endpoint() { return "TOVA_RAPI=127.0.0.1:" + std::to_string(Server().Port()); }
-    // More room than the in-process handheld's scale: setup checks the link once, 1000 ms
-    // (scaled) after starting it, and a loaded machine must still connect within that.
-    static std::string Scale() { return "TOVA_TIME_SCALE=0.05"; }
-};
-
-const std::vector<std::string> kDisplays = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+class SetupProgram : public SetupProcessTest {};
 
 TEST_F(SetupProgram, UnattendedRunUpdatesTheHandheldAndPrintsTheTranscript) {
     StartHandheld();
     PutFullPackage();
     fs::path setup = InstallSetup();
-    child::Outcome run = RunProgram(setup, WorkFolder(), {"TOVA_UI=unattended", Endpoint(), Scale()}, kDisplays);
+    child::Outcome run = RunSetup(setup, WorkFolder(), {"TOVA_UI=unattended", Endpoint(), Scale()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     for (const char* line : {"page 102: opened \"Vorn Tova Velkor\"", "page 130: opened \"Vorn Tova Velkor\"",
                              "page 134: opened \"Caution\"", "page 129: opened \"Vorn Tova Velkor\"",
@@ -60,7 +38,7 @@ TEST_F(SetupProgram, UnattendedWithoutHandheldSaysToConnectAndEnds) {
     spec.cableAttached = false;
     StartHandheld(spec);
     fs::path setup = InstallSetup();
-    child::Outcome run = RunProgram(setup, WorkFolder(), {"TOVA_UI=unattended", Endpoint(), Scale()}, kDisplays);
+    child::Outcome run = RunSetup(setup, WorkFolder(), {"TOVA_UI=unattended", Endpoint(), Scale()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("message box \"Caution\": \"Connect your device"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("opened"), std::string::npos) << run.out;
@@ -77,7 +55,7 @@ class SetupRefuses : public SetupProgram, public ::testing::WithParamInterface<R
 
 TEST_P(SetupRefuses, WithAClearMessage) {
     fs::path setup = InstallSetup();
-    child::Outcome run = RunProgram(setup, WorkFolder(), GetParam().set, kDisplays);
+    child::Outcome run = RunSetup(setup, WorkFolder(), GetParam().set);
     EXPECT_EQ(run.exitCode, GetParam().exitCode);
     EXPECT_NE(run.err.find(GetParam().says), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");

@@ -14,12 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "tova/machine.h"
 #include "ui/dialog_template.h"
 #include "ui/qt/qt_ui_host.h"
 #include "qt_test_support.h"
-#include "wizard_fixture.h"
+#include "setup_process_fixture.h"
 
 namespace wizard_test {
 namespace {
@@ -28,12 +27,6 @@ namespace fs = std::filesystem;
 
 const auto* const kApplication = ::testing::AddGlobalTestEnvironment(
     new ui::qt::test_support::QtApplication("setup_screenshots_test"));
-
-// Runs setup in `folder` with this process's environment, less every display setting and
-// with `set` added.
-child::Outcome RunSetup(const fs::path& program, const fs::path& folder, const std::vector<std::string>& set) {
-    return child::Run({program.string()}, folder, {set, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
-}
 
 std::vector<std::string> FileNames(const fs::path& folder) {
     std::vector<std::string> names;
@@ -50,17 +43,7 @@ QSize PageSize(int templateId) {
     return QSize(ui::qt::DialogUnitsToPixelsX(t.cx, base), ui::qt::DialogUnitsToPixelsY(t.cy, base));
 }
 
-class SetupScreenshots : public WizardTest {
-protected:
-    fs::path InstallSetup() {
-        fs::path program = ProgramFolder() / "setup";
-        fs::copy_file(SETUP_PROGRAM_FILE, program);
-        return program;
-    }
-    std::string Endpoint() { return "TOVA_RAPI=127.0.0.1:" + std::to_string(Server().Port()); }
-    // Room for a loaded machine: setup checks the link once, 1000 ms (scaled) after starting it.
-    static std::string Scale() { return "TOVA_TIME_SCALE=0.05"; }
-};
+class SetupScreenshots : public SetupProcessTest {};
 
 TEST_F(SetupScreenshots, WholeUpdatePicturesEveryPageAndBoxAndPrintsTheTranscript) {
     StartHandheld();
