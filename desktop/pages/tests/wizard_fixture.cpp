@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -94,16 +92,6 @@ fs::path BuiltModule(const char* fileName, const char* builtPath) {
     const char* dir = std::getenv("TOVA_BIN_DIR");
     if (dir && fs::exists(fs::path(dir) / fileName)) return fs::path(dir) / fileName;
     return fs::path(builtPath);
-}
-
-std::vector<uint8_t> ReadHostFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void WriteHostFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 void WizardTest::SetUp() {

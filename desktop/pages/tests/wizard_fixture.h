@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "handheld_link_fixture.h"
 #include "tova/link/link_server.h"
 #include "tova/machine.h"
 #include "ui/driver.h"
@@ -109,7 +110,7 @@ private:
 
 // A handheld module of this build: from TOVA_BIN_DIR when set, else where it was built.
 std::filesystem::path BuiltModule(const char* fileName, const char* builtPath);
-std::vector<uint8_t> ReadHostFile(const std::filesystem::path& path);
-void WriteHostFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+using transfer_testing::ReadHostFile;
+using transfer_testing::WriteHostFile;
 
 }  // namespace wizard_test
