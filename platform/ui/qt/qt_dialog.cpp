@@ -20,6 +20,7 @@
 
 #include "hosted_window.h"
 #include "platform/clock.h"
+#include "progress_bar.h"
 #include "ui/qt/qt_ui_host.h"
 #include "ui/text_encoding.h"
 
@@ -254,16 +255,7 @@ bool QtDialog::IsItemEnabled(int controlId) const {
 bool QtDialog::SetProgressRange(int controlId, int minimum, int maximum) {
     Control* c = Find(controlId, "SetProgressRange");
     if (!c) return false;
-    if (c->rangeMin != minimum || c->rangeMax != maximum) {
-        c->rangeMin = minimum;
-        c->rangeMax = maximum;
-        Record(EntryKind::ProgressRange, controlId, minimum, maximum);
-    }
-    int clamped = std::clamp(c->pos, std::min(minimum, maximum), std::max(minimum, maximum));
-    if (clamped != c->pos) {
-        c->pos = clamped;
-        Record(EntryKind::ProgressPos, controlId, clamped);
-    }
+    detail::ChangeProgressRange(*c, minimum, maximum, RecordFor(controlId));
     if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) {
         bar->setRange(std::min(minimum, maximum), std::max(minimum, maximum));
         bar->setValue(c->pos);
@@ -274,10 +266,7 @@ bool QtDialog::SetProgressRange(int controlId, int minimum, int maximum) {
 bool QtDialog::SetProgressPos(int controlId, int pos) {
     Control* c = Find(controlId, "SetProgressPos");
     if (!c) return false;
-    int clamped = std::clamp(pos, std::min(c->rangeMin, c->rangeMax), std::max(c->rangeMin, c->rangeMax));
-    if (clamped == c->pos) return true;
-    c->pos = clamped;
-    Record(EntryKind::ProgressPos, controlId, clamped);
+    if (!detail::ChangeProgressPos(*c, pos, RecordFor(controlId))) return true;
     if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) bar->setValue(c->pos);
     return true;
 }

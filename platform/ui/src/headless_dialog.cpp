@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "progress_bar.h"
 
 namespace ui {
 
@@ -110,28 +111,14 @@ bool HeadlessDialog::IsItemEnabled(int controlId) const {
 bool HeadlessDialog::SetProgressRange(int controlId, int minimum, int maximum) {
     ControlState* c = Control(controlId, "SetProgressRange");
     if (!c) return false;
-    if (c->rangeMin != minimum || c->rangeMax != maximum) {
-        c->rangeMin = minimum;
-        c->rangeMax = maximum;
-        Record(EntryKind::ProgressRange, controlId, minimum, maximum);
-    }
-    int clamped = std::clamp(c->pos, std::min(minimum, maximum), std::max(minimum, maximum));
-    if (clamped != c->pos) {
-        c->pos = clamped;
-        Record(EntryKind::ProgressPos, controlId, clamped);
-    }
+    detail::ChangeProgressRange(*c, minimum, maximum, RecordFor(controlId));
     return true;
 }
 
 bool HeadlessDialog::SetProgressPos(int controlId, int pos) {
     ControlState* c = Control(controlId, "SetProgressPos");
     if (!c) return false;
-    int clamped = std::clamp(pos, std::min(c->rangeMin, c->rangeMax),
-                             std::max(c->rangeMin, c->rangeMax));
-    if (clamped != c->pos) {
-        c->pos = clamped;
-        Record(EntryKind::ProgressPos, controlId, clamped);
-    }
+    detail::ChangeProgressPos(*c, pos, RecordFor(controlId));
     return true;
 }
 

@@ -70,6 +70,12 @@ private:
     ControlState* Control(int controlId, const char* operation);
     const ControlState* Control(int controlId) const;
     bool OnPageThread(const char* operation) const;
+    // Logs the changes the shared progress bar rules make to one control.
+    auto RecordFor(int controlId) const {
+        return [this, controlId](EntryKind kind, int64_t value, int64_t value2) {
+            Record(kind, controlId, value, value2);
+        };
+    }
 
     HeadlessUiHost& host_;
     Transcript& transcript_;

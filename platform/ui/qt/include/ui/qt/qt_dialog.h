@@ -97,6 +97,12 @@ private:
     void ApplyText(Control& control);
     void Record(EntryKind kind, int control = 0, int64_t value = 0, int64_t value2 = 0,
                 std::string text = {}) const;
+    // Logs the changes the shared progress bar rules make to one control.
+    auto RecordFor(int controlId) const {
+        return [this, controlId](EntryKind kind, int64_t value, int64_t value2) {
+            Record(kind, controlId, value, value2);
+        };
+    }
 
     QtUiHost* host_;
     const DialogTemplate& template_;
