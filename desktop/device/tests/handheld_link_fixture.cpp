@@ -130,10 +130,12 @@ void HandheldLinkTest::TearDown() {
     fs::remove_all(root_, ec);
 }
 
-void HandheldLinkTest::SetProgramPath(const std::string& path) {
+void UseProgramPath(const std::string& path) {
     g_programPath = path;
     SetProgramPathReader(FixtureProgramPath);
 }
+
+void HandheldLinkTest::SetProgramPath(const std::string& path) { UseProgramPath(path); }
 
 std::vector<uint8_t> HandheldLinkTest::HandheldFile(std::u16string_view path) {
     std::optional<std::vector<uint8_t>> bytes = machine_->Store().ReadFile(path);

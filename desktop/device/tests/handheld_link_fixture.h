@@ -46,6 +46,8 @@ void WriteHostFile(const std::filesystem::path& path, const std::vector<uint8_t>
 std::vector<uint8_t> PatternBytes(size_t count, uint8_t seed);
 
 romimage::RomSpec SpecFor(bool advanced, const char* buildDigits);
+// The desktop side takes `path` as its own program file until SetProgramPathReader(nullptr).
+void UseProgramPath(const std::string& path);
 
 // The handheld and the desktop's connection to it, without the test framework (the
 // benchmark uses it too).

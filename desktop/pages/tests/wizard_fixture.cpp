@@ -34,15 +34,6 @@ constexpr uint64_t kBootWaitMs = 600000;
 constexpr uint64_t kLinkWaitMs = 600000;
 constexpr uint64_t kWorkerDrainMs = 600000;
 
-std::string g_programPath;
-
-size_t FixtureProgramPath(char* buffer, size_t capacity) {
-    size_t n = std::min(g_programPath.size(), capacity - 1);
-    std::memcpy(buffer, g_programPath.data(), n);
-    buffer[n] = '\0';
-    return n;
-}
-
 std::vector<uint8_t> RomFor(const HandheldSpec& spec) {
     RomIdentity identity{};
     std::memcpy(identity.magic, kRomIdentityMagic, sizeof identity.magic);
@@ -110,8 +101,7 @@ void WizardTest::SetUp() {
     fs::copy_file(BuiltModule(kServiceLibraryFileName, HARLIX_MODULE_FILE),
                   programFolder_ / kServiceLibraryFileName);
     fs::copy_file(BuiltModule(kFlasherFileName, VELKOR_MODULE_FILE), programFolder_ / kFlasherFileName);
-    g_programPath = (programFolder_ / "setup").string();
-    SetProgramPathReader(FixtureProgramPath);
+    transfer_testing::UseProgramPath((programFolder_ / "setup").string());
 
     previousDirectory_ = fs::current_path();
     fs::current_path(workFolder_);
