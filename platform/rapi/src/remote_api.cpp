@@ -60,7 +60,7 @@ std::shared_ptr<Session> CurrentSession() {
 // thread's link error is set and the caller returns the call's failure value.
 // The session an invocation runs on. The desktop's connection manager re-establishes a
 // dropped link for the next invocation: when the current session has died, one new session
-// is asked for, without waiting, and becomes the current one if the handheld accepts it.
+// is asked for, knocking for at most a second, and becomes the current one if the handheld accepts it.
 // Without a session (no CeRapiInit, or after CeRapiUninit) there is nothing to re-establish.
 std::shared_ptr<Session> SessionForInvocation() {
     Client& client = TheClient();
@@ -73,7 +73,16 @@ std::shared_ptr<Session> SessionForInvocation() {
     }
     if (!current || current->Alive()) return current;
     auto address = rapi::ParseEndpoint(rapi::Endpoint());
-    std::shared_ptr<Session> opened = address ? Session::Open(*address) : nullptr;
+    if (!address) return current;
+    // A handheld that blinked may take a moment to accept again: knock for a short while,
+    // never longer than a second (scaled), before the invocation fails.
+    constexpr uint64_t kReopenWindowMs = 1000, kKnockIntervalMs = 20;
+    auto giveUp = std::chrono::steady_clock::now() + tova::ScaledMs(kReopenWindowMs);
+    std::shared_ptr<Session> opened = Session::Open(*address);
+    while (!opened && std::chrono::steady_clock::now() < giveUp) {
+        tova::ScaledSleep(kKnockIntervalMs);
+        opened = Session::Open(*address);
+    }
     if (!opened) return current;
     std::lock_guard lock(client.mutex);
     if (client.generation != generation || client.session != current) {

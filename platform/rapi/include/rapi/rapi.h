@@ -6,8 +6,8 @@
 // The calls are safe from several threads at once. Each call in flight gets its own
 // connection of the session, so a long invocation never waits for a file call, nor the
 // other way round. Once the link drops, every call in flight and every later call fails
-// promptly until CeRapiInit connects again; only CeRapiInvoke first tries once, without
-// waiting, to open a new session (see there).
+// promptly until CeRapiInit connects again; only CeRapiInvoke first tries, for at most a
+// second (scaled), to open a new session (see there).
 #pragma once
 
 #include <string>
