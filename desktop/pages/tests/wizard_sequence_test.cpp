@@ -139,7 +139,9 @@ TEST_F(WizardSequence, NoHandheldGivesString128AfterOneSecond) {
     EXPECT_EQ(boxes[0].caption, "Caution");
     EXPECT_EQ(boxes[0].ownerTemplateId, 0);
     EXPECT_GE(shownAt - startedAt, 1000u);
-    EXPECT_LE(shownAt - startedAt, 1500u);
+    // Below the 2000 ms of a probe period or of StopLink's pause; the room above one second
+    // is for a loaded machine under a sanitizer.
+    EXPECT_LE(shownAt - startedAt, 1900u);
     ExpectLinkStopped();
 }
 
