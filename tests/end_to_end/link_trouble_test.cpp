@@ -26,6 +26,14 @@ protected:
         EXPECT_TRUE(WholeFlash() == flashBefore_) << "something was written to flash";
         EXPECT_EQ(handheld_.ReadInfo().fields["ROM build"], fresh_.fields["ROM build"]);
     }
+    // ColdReset reached the handheld: it came back cold, without what was copied.
+    void ExpectColdRestartWithTheOldRom() {
+        ASSERT_TRUE(handheld_.WaitUntilLinked());
+        HandheldProcess::Info after = handheld_.ReadInfo();
+        EXPECT_NE(after.fields["boots"].find("(last cold)"), std::string::npos) << after.text;
+        EXPECT_EQ(after.store, fresh_.store) << "the cold restart wipes the store:\n" << after.text;
+        ExpectOldRomUntouched();
+    }
     static bool HasFlasher(const HandheldProcess::Info& info) {
         for (const std::string& file : info.store) {
             if (file.size() >= 10 && file.compare(file.size() - 10, 10, "Velkor.exe") == 0) return true;
@@ -67,11 +75,7 @@ TEST_F(LinkTrouble, LinkLostForAMomentDuringTheSegmentCopy) {
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kCopyIncomplete)));
     EXPECT_TRUE(NeverSays(run, std::string(ui::LoadString(kCompleteCaption))));
 
-    ASSERT_TRUE(handheld_.WaitUntilLinked());
-    HandheldProcess::Info after = handheld_.ReadInfo();
-    EXPECT_NE(after.fields["boots"].find("(last cold)"), std::string::npos) << after.text;
-    EXPECT_EQ(after.store, fresh_.store) << "the cold restart wipes the store:\n" << after.text;
-    ExpectOldRomUntouched();
+    ExpectColdRestartWithTheOldRom();
 }
 
 TEST_F(LinkTrouble, SegmentDamagedOnTheHandheldBeforeVerification) {
@@ -82,11 +86,7 @@ TEST_F(LinkTrouble, SegmentDamagedOnTheHandheldBeforeVerification) {
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kIntegrityCheckFailed)));
     EXPECT_TRUE(NeverSays(run, std::string(ui::LoadString(kCompleteCaption))));
 
-    ASSERT_TRUE(handheld_.WaitUntilLinked());
-    HandheldProcess::Info after = handheld_.ReadInfo();
-    EXPECT_NE(after.fields["boots"].find("(last cold)"), std::string::npos) << after.text;
-    EXPECT_EQ(after.store, fresh_.store) << "ColdReset wipes the copied files and the flasher:\n" << after.text;
-    ExpectOldRomUntouched();
+    ExpectColdRestartWithTheOldRom();
 }
 
 }  // namespace
