@@ -47,6 +47,7 @@ void RunPages(ui::UiHost& host, WizardPages& pages) {
     }
     if (agreementPresent && host.RunPage(pages.agreement) != ui::IDOK) return;
     if (host.RunPage(pages.caution) != ui::IDOK) return;
+    pages.progress.SetPackageBuild(pages.deviceInfo.PackageBuildFound());
     host.RunPage(pages.progress);
 }
 

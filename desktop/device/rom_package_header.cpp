@@ -62,10 +62,25 @@ void PackageLanguage(const uint8_t header[kRomPackageHeaderBytes], char language
     language[2] = '\0';
 }
 
+BuildText DeviceBuildText(uint32_t deviceBuild) {
+    BuildText text{};
+    std::snprintf(text.digits, sizeof text.digits, "%08x", deviceBuild);
+    return text;
+}
+
+BuildText PackageBuildText(int32_t packageBuild) {
+    BuildText text{};
+    std::snprintf(text.digits, sizeof text.digits, "%08d", packageBuild);
+    return text;
+}
+
 int IsPackageNewer(uint32_t deviceBuild, int32_t packageBuild) {
-    char device[16];
-    char package[16];
-    std::snprintf(device, sizeof device, "%08x", deviceBuild);
-    std::snprintf(package, sizeof package, "%08d", packageBuild);
-    return RearrangedNumber(device) < RearrangedNumber(package) ? 1 : 0;
+    return RearrangedNumber(DeviceBuildText(deviceBuild).digits) <
+                   RearrangedNumber(PackageBuildText(packageBuild).digits)
+               ? 1
+               : 0;
+}
+
+bool RunsPackageBuild(uint32_t deviceBuild, int32_t packageBuild) {
+    return std::strcmp(DeviceBuildText(deviceBuild).digits, PackageBuildText(packageBuild).digits) == 0;
 }

@@ -1,8 +1,10 @@
 #include "pages/progress_page.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "desktop/link.h"
+#include "desktop/rom_package_header.h"
 #include "desktop/service_client.h"
 #include "desktop/update_messages.h"
 #include "platform/clock.h"
@@ -17,6 +19,25 @@ constexpr ui::UINT WM_WORKER_NOT_STARTED = ui::WM_APP + 310;
 
 constexpr int kInitialOverallPos = 3;
 constexpr uint64_t kAfterForcedStopMs = 100;
+
+// The page's destruction gives a thread of the page 2000 ms to end, then abandons it.
+void StopPageThread(std::shared_ptr<UpdateWorkerThread>& thread) {
+    if (!thread) return;
+    if (!thread->WaitForEnd(kWorkerStopWaitMs)) {
+        thread->Abandon();
+        tova::ScaledSleep(kAfterForcedStopMs);
+    }
+    thread.reset();
+}
+
+std::string OtherRomText(uint32_t deviceBuild, int32_t packageBuild) {
+    std::string_view format = ui::LoadString(ui::IDS_OTHER_ROM_RETURNED);
+    std::string running = DeviceBuildText(deviceBuild).digits;
+    std::string wanted = PackageBuildText(packageBuild).digits;
+    std::vector<char> text(format.size() + running.size() + wanted.size() + 1);
+    std::snprintf(text.data(), text.size(), std::string(format).c_str(), running.c_str(), wanted.c_str());
+    return text.data();
+}
 
 }  // namespace
 
@@ -35,7 +56,7 @@ void ProgressPage::OnInitDialog() {
     InvokeColdReset();
 
     context_ = std::make_shared<UpdateWorkerContext>(host.Handle());
-    g_hUpdateWorker = UpdateWorkerThread::Start(context_);
+    g_hUpdateWorker = UpdateWorkerThread::Start(context_, UpdateWorker);
     if (!g_hUpdateWorker) host.PostMessage(WM_WORKER_NOT_STARTED, 0, 0);
 }
 
@@ -46,6 +67,7 @@ bool ProgressPage::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lPa
     case WM_UPD_COPY_DONE: OnCopyDone(); return true;
     case WM_UPD_COMPLETE: OnComplete(); return true;
     case WM_UPD_WAIT_RECONNECT: OnWaitReconnect(); return true;
+    case WM_UPD_RETURN_CHECKED: OnReturnChecked(ReturnedRom(wParam), uint32_t(lParam)); return true;
     case WM_WORKER_NOT_STARTED: OnWorkerNotStarted(); return true;
     default: return false;
     }
@@ -73,6 +95,8 @@ void ProgressPage::OnComplete() {
 
 void ProgressPage::OnWaitReconnect() {
     m_nReconnectTimer = IDT_RECONNECT;
+    awaitingSinceMs_ = tova::NominalNowMs();
+    backSinceMs_.reset();
     Host()->SetTimer(IDT_RECONNECT, kReconnectPeriodMs);
 }
 
@@ -87,10 +111,52 @@ void ProgressPage::OnWorkerNotStarted() {
 
 void ProgressPage::OnTimer(ui::UINT timerId) {
     if (timerId == 0 || timerId != m_nReconnectTimer) return;
-    if (g_bConnected.load() != 1) return;
+    OnReturnTick();
+}
+
+// A link that is back starts a check of the build; the check's answer decides. Without a
+// link, or without an answer, the page gives up after its bounded waits.
+void ProgressPage::OnReturnTick() {
+    if (returnCheck_) return;
+    uint64_t now = tova::NominalNowMs();
+    if (g_bConnected.load() == 1) {
+        if (!backSinceMs_) backSinceMs_ = now;
+        int32_t build = packageBuild_;
+        returnCheck_ = UpdateWorkerThread::Start(context_, [build](std::shared_ptr<UpdateWorkerContext> page) {
+            return CheckReturnedRom(std::move(page), build);
+        });
+        if (returnCheck_) return;
+    }
+    if (backSinceMs_) {
+        if (now - *backSinceMs_ >= kReturnCheckWaitMs)
+            EndAwaitingReturn(std::string(ui::LoadString(ui::IDS_RETURN_UNCONFIRMED)));
+    } else if (now - awaitingSinceMs_ >= kReturnWaitMs) {
+        EndAwaitingReturn(std::string(ui::LoadString(ui::IDS_NOT_RETURNED)));
+    }
+}
+
+void ProgressPage::OnReturnChecked(ReturnedRom found, uint32_t build) {
+    returnCheck_.reset();
+    if (m_nReconnectTimer == 0) return;  // not waiting for the handheld's return
+    switch (found) {
+    case ReturnedRom::kPackageBuild:
+        m_nReconnectTimer = 0;
+        Host()->KillTimer(IDT_RECONNECT);
+        Host()->PostMessage(WM_UPD_COMPLETE, 0, 0);
+        return;
+    case ReturnedRom::kOtherBuild: EndAwaitingReturn(OtherRomText(build, packageBuild_)); return;
+    case ReturnedRom::kUnreadable: break;
+    }
+    // Tried again on the next tick until the bound runs out.
+    if (backSinceMs_ && tova::NominalNowMs() - *backSinceMs_ >= kReturnCheckWaitMs)
+        EndAwaitingReturn(std::string(ui::LoadString(ui::IDS_RETURN_UNCONFIRMED)));
+}
+
+void ProgressPage::EndAwaitingReturn(const std::string& text) {
     m_nReconnectTimer = 0;
-    Host()->KillTimer(timerId);
-    Host()->PostMessage(WM_UPD_COMPLETE, 0, 0);
+    Host()->KillTimer(IDT_RECONNECT);
+    Host()->MessageBox(text, ui::LoadString(ui::IDS_CAUTION));
+    Host()->EndDialog(0);
 }
 
 // The only button with the OK id is hidden and disabled; nothing else ends the page.
@@ -106,11 +172,6 @@ void ProgressPage::OnDestroy() {
         m_nReconnectTimer = 0;
     }
     if (context_) context_->m_bStopRequested = 1;
-    if (g_hUpdateWorker) {
-        if (!g_hUpdateWorker->WaitForEnd(kWorkerStopWaitMs)) {
-            g_hUpdateWorker->Abandon();
-            tova::ScaledSleep(kAfterForcedStopMs);
-        }
-        g_hUpdateWorker.reset();
-    }
+    StopPageThread(g_hUpdateWorker);
+    StopPageThread(returnCheck_);
 }

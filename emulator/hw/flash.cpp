@@ -158,7 +158,7 @@ void FlashModel::ConfirmErase(unsigned chipIndex, uint32_t word, uint16_t value)
         SequenceError(chipIndex, word, value);
         return;
     }
-    bool cut = CountsTowardsPowerCut();
+    bool cut = CountsTowardsPowerCut(block);
     bool ok = false;
     uint32_t first = block * kFlashBlockWords;
     if (chip.locked[block]) {
@@ -223,8 +223,8 @@ void FlashModel::ConfirmBuffer(unsigned chipIndex, uint32_t word, uint16_t value
         SequenceError(chipIndex, word, value);
         return;
     }
-    bool cut = CountsTowardsPowerCut();
     uint32_t block = BlockOf(chip.bufferWindow);
+    bool cut = CountsTowardsPowerCut(block);
     uint32_t toProgram = cut ? chip.bufferWritten / 2 : chip.bufferWritten;
     uint32_t first = chip.bufferWindow;
     for (uint32_t i = 0; i < kFlashBufferWords; ++i) {
@@ -258,7 +258,7 @@ void FlashModel::ConfirmBuffer(unsigned chipIndex, uint32_t word, uint16_t value
 
 void FlashModel::ProgramWord(unsigned chipIndex, uint32_t word, uint16_t value) {
     Chip& chip = chips_[chipIndex];
-    bool cut = CountsTowardsPowerCut();
+    bool cut = CountsTowardsPowerCut(BlockOf(word));
     bool ok = false;
     if (chip.locked[BlockOf(word)]) {
         chip.errors |= kFlashStatusProgramError | kFlashStatusLocked;
@@ -282,7 +282,7 @@ void FlashModel::FinishLockSetup(unsigned chipIndex, uint32_t word, uint16_t val
         SequenceError(chipIndex, word, value);
         return;
     }
-    bool cut = CountsTowardsPowerCut();
+    bool cut = CountsTowardsPowerCut(BlockOf(word));
     if (confirm == cmd::kSetLockConfirm) {
         if (!cut) chip.locked[BlockOf(word)] = true;
         Log(FlashOperationKind::kSetLock, chipIndex, !cut, BlockOf(word) * kFlashBusBlockBytes, 0);
@@ -316,8 +316,9 @@ void FlashModel::StartBusy(Chip& chip, uint32_t polls, std::chrono::microseconds
     }
 }
 
-bool FlashModel::CountsTowardsPowerCut() {
+bool FlashModel::CountsTowardsPowerCut(uint32_t block) {
     if (!powerCutArmed_) return false;
+    if (powerCutBlock_ != kNoPowerCutBlock && block != powerCutBlock_) return false;
     if (powerCutCountdown_ > 0) {
         --powerCutCountdown_;
         return false;

@@ -235,6 +235,14 @@ void FlashModel::CutPowerAfter(uint64_t operations) {
     std::lock_guard lock(mutex_);
     powerCutArmed_ = true;
     powerCutCountdown_ = operations;
+    powerCutBlock_ = kNoPowerCutBlock;
+}
+
+void FlashModel::CutPowerInBlock(uint32_t block) {
+    std::lock_guard lock(mutex_);
+    powerCutArmed_ = true;
+    powerCutCountdown_ = 0;
+    powerCutBlock_ = block;
 }
 
 void FlashModel::ClearFaults() {
@@ -249,6 +257,7 @@ void FlashModel::ClearFaults() {
     }
     powerCutArmed_ = false;
     powerCutCountdown_ = 0;
+    powerCutBlock_ = kNoPowerCutBlock;
 }
 
 bool FlashModel::ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key) {

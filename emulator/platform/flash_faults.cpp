@@ -3,7 +3,7 @@
 //   fail-erase CHIP BLOCK [TIMES]      fail-program CHIP OFFSET [TIMES]
 //   stuck-bits CHIP OFFSET LOW HIGH    lock-block CHIP BLOCK
 //   buffer-unavailable CHIP REQUESTS   power-cut-after OPERATIONS
-//   clear
+//   power-cut-in-block BLOCK           clear
 // Numbers are decimal or 0x-prefixed hexadecimal; offsets are bus byte offsets from the
 // start of flash.
 #include <cerrno>
@@ -77,6 +77,9 @@ bool MachineImpl::ApplyFlashFault(const std::string& knob, const std::string& ar
     } else if (knob == "power-cut-after") {
         if (words.size() != 1 || !number(0, 0xFFFFFFFF)) return fail("OPERATIONS");
         flash.CutPowerAfter(n[0]);
+    } else if (knob == "power-cut-in-block") {
+        if (words.size() != 1 || !number(0, kBlock)) return fail("BLOCK (0 to " + std::to_string(kBlock) + ")");
+        flash.CutPowerInBlock(uint32_t(n[0]));
     } else if (knob == "clear") {
         if (!words.empty()) return fail("no arguments");
         flash.ClearFaults();

@@ -93,7 +93,8 @@ void WriteStoredState(const std::filesystem::path& folder, const StoredState& st
         << "cable=" << OnOff(c.cableAttached) << "\n"
         << "boot-delay-ms=" << c.bootDelayMs << "\n"
         << "fault.model-query-garbage=" << c.faults.modelQueryGarbageCount << "\n"
-        << "fault.ram-fragmentation=" << OnOff(c.faults.ramFragmentation) << "\n";
+        << "fault.ram-fragmentation=" << OnOff(c.faults.ramFragmentation) << "\n"
+        << "fault.reboot-ignored=" << OnOff(c.faults.rebootIgnored) << "\n";
     for (const auto& v : c.faults.undeletableRegistryValues)
         out << "fault.undeletable-value=" << UndeletableText(v) << "\n";
     for (const auto& knob : state.flashFaults) out << "flash-fault=" << knob << "\n";
@@ -152,6 +153,8 @@ StoredState ReadStoredState(const std::filesystem::path& folder) {
             c.faults.modelQueryGarbageCount = static_cast<uint32_t>(n);
         } else if (key == "fault.ram-fragmentation") {
             ok = ParseOnOff(value, &c.faults.ramFragmentation);
+        } else if (key == "fault.reboot-ignored") {
+            ok = ParseOnOff(value, &c.faults.rebootIgnored);
         } else if (key == "fault.undeletable-value") {
             RegistryValueRef v;
             ok = ParseUndeletable(value, &v);

@@ -26,6 +26,8 @@ const KnobCase kKnobs[] = {
     {"lock-block", "1 2", true},
     {"buffer-unavailable", "0 4", true},
     {"power-cut-after", "100", true},
+    {"power-cut-in-block", "1", true},
+    {"power-cut-in-block", "127", true},
     {"clear", "", true},
     {"busy-before", "2 10", false},        // no third chip
     {"busy-before", "1", false},
@@ -34,6 +36,8 @@ const KnobCase kKnobs[] = {
     {"stuck-bits", "0 0 0x10000 0", false},
     {"lock-block", "0 -1", false},
     {"power-cut-after", "soon", false},
+    {"power-cut-in-block", "128", false},  // past the last block
+    {"power-cut-in-block", "1 2", false},
     {"clear", "everything", false},
     {"melt", "1", false},
 };

@@ -24,6 +24,7 @@ TEST_F(StateFolderTest, OpenGivesBackWhatWasSaved) {
     config.bootDelayMs = 1234;
     config.faults.modelQueryGarbageCount = 2;
     config.faults.ramFragmentation = true;
+    config.faults.rebootIgnored = true;
     config.faults.undeletableRegistryValues.push_back({u"Drivers\\BuiltIn\\USB", u"Dll"});
     Make(config, KernelImage({Model::kBasic}));
     std::string error;
@@ -44,6 +45,7 @@ TEST_F(StateFolderTest, OpenGivesBackWhatWasSaved) {
     EXPECT_EQ(read.bootDelayMs, 1234u);
     EXPECT_EQ(read.faults.modelQueryGarbageCount, 2u);
     EXPECT_TRUE(read.faults.ramFragmentation);
+    EXPECT_TRUE(read.faults.rebootIgnored);
     ASSERT_EQ(read.faults.undeletableRegistryValues.size(), 1u);
     EXPECT_EQ(read.faults.undeletableRegistryValues[0].name, u"Dll");
     EXPECT_TRUE(M().Reg().KeyExists(u"Software\\Saved"));

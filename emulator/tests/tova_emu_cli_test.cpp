@@ -98,6 +98,8 @@ TEST_F(TovaEmuCli, StoppedHandheldIsChangedInItsStateFolder) {
     EXPECT_EQ(Run({"set", State(), "cable", "off"}).exitCode, 0);
     EXPECT_EQ(Run({"set", State(), "fault", "model-query-garbage", "3"}).exitCode, 0);
     EXPECT_EQ(Run({"set", State(), "fault", "fail-erase", "0", "5", "2"}).exitCode, 0);
+    EXPECT_EQ(Run({"set", State(), "fault", "reboot-ignored", "on"}).exitCode, 0);
+    EXPECT_EQ(Run({"set", State(), "fault", "power-cut-in-block", "1"}).exitCode, 0);
     Outcome unknown = Run({"set", State(), "fault", "melt", "1"});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_NE(unknown.err.find("melt"), std::string::npos);
@@ -107,6 +109,8 @@ TEST_F(TovaEmuCli, StoppedHandheldIsChangedInItsStateFolder) {
     EXPECT_NE(conf.find("ac=off"), std::string::npos);
     EXPECT_NE(conf.find("fault.model-query-garbage=3"), std::string::npos);
     EXPECT_NE(conf.find("flash-fault=fail-erase 0 5 2"), std::string::npos);
+    EXPECT_NE(conf.find("fault.reboot-ignored=on"), std::string::npos);
+    EXPECT_NE(conf.find("flash-fault=power-cut-in-block 1"), std::string::npos);
 
     Outcome info = Run({"info", State()});
     ASSERT_EQ(info.exitCode, 0) << info.err;

@@ -56,6 +56,9 @@ std::string SetFault(Machine& m, const Words& w, const ActionContext& c) {
     } else if (knob == "ram-fragmentation") {
         Need(w, 4, "set STATE fault ram-fragmentation on|off");
         faults.ramFragmentation = ParseOnOffArgument(w[3], "ram-fragmentation");
+    } else if (knob == "reboot-ignored") {
+        Need(w, 4, "set STATE fault reboot-ignored on|off");
+        faults.rebootIgnored = ParseOnOffArgument(w[3], "reboot-ignored");
     } else if (knob == "undeletable-value") {
         Need(w, 5, "set STATE fault undeletable-value KEY NAME");
         faults.undeletableRegistryValues.push_back({FromUtf8(w[3]), FromUtf8(w[4])});

@@ -46,6 +46,8 @@ Commands:
         ram-fragmentation on|off         physical pages handed out of order
         undeletable-value KEY NAME       a registry value below HKEY_LOCAL_MACHINE that
                                          cannot be deleted
+        reboot-ignored on|off            a warm restart request (IOCTL_HAL_REBOOT) succeeds
+                                         and nothing happens: the link never drops
         busy-before CHIP POLLS|forever   a flash chip (0 low, 1 high half) reads busy
         busy-during CHIP POLLS|forever   every flash operation takes POLLS more polls
         fail-erase CHIP BLOCK [TIMES]    erasing a block fails (always or TIMES times)
@@ -54,6 +56,8 @@ Commands:
         lock-block CHIP BLOCK            a block's lock bit set
         buffer-unavailable CHIP COUNT    the next COUNT write-buffer requests find none
         power-cut-after OPERATIONS       the power goes in the middle of a later operation
+        power-cut-in-block BLOCK         the power goes in the middle of the next operation
+                                         on a flash block (1 holds the ROM identity)
       Link knobs, only while the handheld runs (they break the link that run serves); each
       fires once, counting from when it is set:
         pull-cable-after-bytes N         once N more bytes have been written to handheld

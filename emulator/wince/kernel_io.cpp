@@ -79,7 +79,7 @@ extern "C" BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nIn
     case IOCTL_HAL_REBOOT:
         // The reset runs on the machine thread; this call returns and the caller's next
         // platform call finds its boot ended.
-        m.RequestReset(tova::ResetKind::kReboot);
+        if (!m.Config().faults.rebootIgnored) m.RequestReset(tova::ResetKind::kReboot);
         tova::SetThreadError(ERROR_SUCCESS);
         result = TRUE;
         break;

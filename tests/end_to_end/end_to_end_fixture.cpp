@@ -1,5 +1,6 @@
 #include "end_to_end_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace e2e {
@@ -18,6 +19,13 @@ namespace e2e {
 std::string ErasesOfOneCleanImage() {
     std::string blocks = std::to_string(kPackageSegmentsBytes / kFlashBlockBytes);
     return blocks + " low chip, " + blocks + " high chip (since switched on)";
+}
+
+std::vector<std::string> WithServiceLibrary(std::vector<std::string> store) {
+    store.push_back("\\Windows\\HARLIX.DLL");
+    std::sort(store.begin(), store.end());
+    store.erase(std::unique(store.begin(), store.end()), store.end());
+    return store;
 }
 
 std::string HexWord(uint32_t value) {

@@ -42,6 +42,10 @@ protected:
 // erased once on each chip.
 std::string ErasesOfOneCleanImage();
 
+// A cold-booted store as the wizard leaves it after reading the returned handheld's build:
+// with the service library it copied there for that.
+std::vector<std::string> WithServiceLibrary(std::vector<std::string> store);
+
 // "0x05260300" as tova-emu info prints a ROM build.
 std::string HexWord(uint32_t value);
 

@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kProgressPage = 129;
 constexpr int kCompleteCaption = 127, kCompleteText = 112;
+constexpr int kCaution = 126, kNotReturned = 142;
 
 TEST_F(EndToEnd, FlashErrorsDuringFlashingAreRetriedAndTheFlashEndsExact) {
     StartHandheld();
@@ -43,8 +44,9 @@ TEST_F(EndToEnd, FlashErrorsDuringFlashingAreRetriedAndTheFlashEndsExact) {
 // A cut early on (in the first segment): the next power-on boots cold from the old kernel.
 // The store, the flasher and the segment files with it, is gone, so nothing resumes the
 // update: the handheld runs its old ROM identity over segments that are partly new. The
-// wizard only sees the link come back and says the update is complete.
-TEST_F(EndToEnd, PowerCutEarlyInFlashingBootsTheOldKernelOverAPartlyNewImage) {
+// link comes back all the same; the wizard reads the build it came back with and says the
+// update did not take effect, never that it is complete.
+TEST_F(EndToEnd, PowerCutEarlyInFlashingBootsTheOldKernelAndTheWizardSaysSo) {
     StartHandheld();
     HandheldProcess::Info fresh = handheld_.ReadInfo();
     std::vector<uint8_t> oldImage = ImageInFlash();
@@ -60,12 +62,37 @@ TEST_F(EndToEnd, PowerCutEarlyInFlashingBootsTheOldKernelOverAPartlyNewImage) {
     EXPECT_EQ(after.fields["state"], "booted");
     EXPECT_NE(after.fields["boots"].find("(last cold)"), std::string::npos) << after.text;
     EXPECT_EQ(after.fields["ROM build"], fresh.fields["ROM build"]);
-    EXPECT_EQ(after.store, fresh.store) << "RAM was lost with the power:\n" << after.text;
+    EXPECT_EQ(after.store, WithServiceLibrary(fresh.store))
+        << "RAM was lost with the power; the wizard copied the library to read the build:\n" << after.text;
     std::vector<uint8_t> image = ImageInFlash();
     EXPECT_TRUE(image != oldImage) << "the flasher had begun writing";
     EXPECT_TRUE(image != ReadBytes(packageFile, kPackageSegmentsOffset, kPackageSegmentsBytes));
-    EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCompleteCaption, kCompleteText)))
-        << "the wizard cannot tell a power cut from a finished flashing";
+
+    EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution,
+                                         "The device came back with ROM build 05010100 instead of "
+                                         "05260300.\nThe update did not take effect. Run the Velkor "
+                                         "program again to update the device.")))
+        << run.out;
+    EXPECT_TRUE(NeverSays(run, "Update complete!"));
+}
+
+// A cut while the kernel's first block is erased: the ROM identity is gone and the handheld
+// cannot boot. The link never returns; after its bounded wait the wizard says the handheld
+// has not come back.
+TEST_F(EndToEnd, PowerCutInTheKernelSegmentLeavesADeadHandheldAndTheWizardSaysSo) {
+    StartHandheld();
+    setup_.AddPackage({});
+    handheld_.Must("set", {"fault", "power-cut-in-block", "1"});
+
+    child::Outcome run = RunSetup();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(handheld_.RunOutput().find("power cut; powering on again"), std::string::npos)
+        << handheld_.RunOutput();
+    HandheldProcess::Info after = handheld_.ReadInfo();
+    EXPECT_EQ(after.fields["state"], "dead (no valid kernel in flash)") << after.text;
+    EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kNotReturned))) << run.out;
+    EXPECT_TRUE(Says(run, "page 129: ended with 0"));
+    EXPECT_TRUE(NeverSays(run, "Update complete!"));
 }
 
 }  // namespace

@@ -87,10 +87,14 @@ std::vector<uint8_t> ReadBytes(const fs::path& path, uint64_t offset, uint64_t l
 }
 
 std::string MessageBoxLine(int page, int captionId, int textId) {
+    return MessageBoxLine(page, captionId, std::string(ui::LoadString(textId)));
+}
+
+std::string MessageBoxLine(int page, int captionId, const std::string& text) {
     ui::TranscriptEntry entry{ui::EntryKind::MessageBox};
     entry.page = page;
     entry.text = std::string(ui::LoadString(captionId));
-    entry.detail = std::string(ui::LoadString(textId));
+    entry.detail = text;
     return ui::FormatEntry(entry);
 }
 

@@ -51,6 +51,8 @@ std::vector<uint8_t> ReadBytes(const std::filesystem::path& path, uint64_t offse
 // The transcript line of a message box owned by `page`, as setup prints it, built from the
 // string table's texts for `captionId` and `textId`.
 std::string MessageBoxLine(int page, int captionId, int textId);
+// The same for a box whose text is given (one filled in from a format).
+std::string MessageBoxLine(int page, int captionId, const std::string& text);
 // A text of the string table as the transcript quotes it (line feeds as \n).
 std::string TranscriptText(int stringId);
 

@@ -2,6 +2,7 @@
 // and the worker's whole run and failure paths against an emulated handheld.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <string>
 
@@ -117,15 +118,32 @@ TEST_F(WizardTest, ProgressWorkerThatCannotStartGivesCloseBoxAndMessage) {
     EXPECT_TRUE(host_->LastState(ui::IDD_PROGRESS)->HasWindowMenu());
 }
 
-// The reconnect timer: ticks of other ids, and ticks while the link is down, do nothing.
-TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheLink) {
+// A page with no worker behind it (thread creation made to fail) first says so with
+// string 130; these are the boxes after that one.
+std::vector<ui::MessageBoxInfo> BoxesAfterTheMissingWorker(ui::HeadlessUiHost& host) {
+    std::vector<ui::MessageBoxInfo> boxes = host.GetTranscript().MessageBoxes();
+    EXPECT_FALSE(boxes.empty());
+    if (boxes.empty()) return boxes;
+    EXPECT_EQ(boxes.front().text, ui::LoadString(ui::IDS_COPY_INCOMPLETE));
+    return {boxes.begin() + 1, boxes.end()};
+}
+
+// The reconnect timer: ticks of other ids, and ticks while the link is down, do nothing; a
+// tick with the link up claims nothing by itself (here no check can start); the check's
+// answer that the handheld runs the package's build completes the update.
+TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheCheck) {
     update_worker_testing::SetThreadCreationFails(true);
     ProgressPage page;
+    page.SetPackageBuild(5260300);
     int step = 0;
     std::vector<std::string> problems;
+    auto completed = [&] {
+        std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
+        return boxes.back().caption == "Update complete!";
+    };
     LambdaDriver driver;
     driver.onIdle = [&](const DialogState& state) {
-        auto post = [&](ui::UINT m, ui::WPARAM w) { page.Host()->PostMessage(m, w, 0); };
+        auto post = [&](ui::UINT m, ui::WPARAM w, ui::LPARAM l = 0) { page.Host()->PostMessage(m, w, l); };
         switch (step++) {
         case 0: post(WM_UPD_WAIT_RECONNECT, 0); break;
         case 1:
@@ -140,13 +158,14 @@ TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheLink) {
             post(ui::WM_TIMER, IDT_RECONNECT);
             break;
         case 3:
-            if (page.ReconnectTimer() != IDT_RECONNECT || state.timers.count(IDT_RECONNECT) == 0)
-                problems.push_back("a foreign tick or a tick without link stopped the timer");
-            if (!host_->GetTranscript().Find(EntryKind::MessageBox, ui::IDD_PROGRESS).empty() &&
-                host_->GetTranscript().MessageBoxes().back().caption == "Update complete!")
-                problems.push_back("completion reported too early");
             g_bConnected = 1;
             post(ui::WM_TIMER, IDT_RECONNECT);
+            break;
+        case 4:
+            if (page.ReconnectTimer() != IDT_RECONNECT || state.timers.count(IDT_RECONNECT) == 0)
+                problems.push_back("a foreign tick, a tick without link or a tick without a check stopped the timer");
+            if (completed()) problems.push_back("completion reported before the build was checked");
+            post(WM_UPD_RETURN_CHECKED, ui::WPARAM(ReturnedRom::kPackageBuild), 0x05260300);
             break;
         default: break;
         }
@@ -155,13 +174,123 @@ TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheLink) {
     EXPECT_EQ(RunPage(page, driver), 0);
     EXPECT_EQ(problems, std::vector<std::string>{});
     EXPECT_EQ(page.ReconnectTimer(), 0u);
-    std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
-    ASSERT_FALSE(boxes.empty());
+    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.back().text, ui::LoadString(ui::IDS_CHECK_VERSION));
     EXPECT_EQ(boxes.back().caption, "Update complete!");
     EXPECT_EQ(boxes.back().ownerTemplateId, ui::IDD_PROGRESS);
     EXPECT_TRUE(host_->LastState(ui::IDD_PROGRESS)->timers.empty());
 }
+
+// What the check of the returned handheld can answer, and what the page then says.
+struct ReturnAnswer {
+    const char* name;
+    bool awaitingReturn;  // WM_UPD_WAIT_RECONNECT came first
+    ReturnedRom found;
+    uint32_t build;
+    const char* caption;  // of the one box; nullptr: none, the page stays open
+    const char* text;
+};
+
+const ReturnAnswer kReturnAnswers[] = {
+    {"PackageBuild", true, ReturnedRom::kPackageBuild, 0x05260300, "Update complete!",
+     "Tap Start->Settings->System Information in your Pocket PC to check your operating system "
+     "version."},
+    {"OldBuild", true, ReturnedRom::kOtherBuild, 0x05010100, "Caution",
+     "The device came back with ROM build 05010100 instead of 05260300.\nThe update did not "
+     "take effect. Run the Velkor program again to update the device."},
+    {"UnreadableAtFirst", true, ReturnedRom::kUnreadable, 0, nullptr, nullptr},
+    {"AnswerWhileNotAwaiting", false, ReturnedRom::kPackageBuild, 0x05260300, nullptr, nullptr},
+};
+
+class ProgressReturnAnswers : public WizardTest, public ::testing::WithParamInterface<ReturnAnswer> {};
+
+TEST_P(ProgressReturnAnswers, DecideWhatThePageSays) {
+    const ReturnAnswer& c = GetParam();
+    update_worker_testing::SetThreadCreationFails(true);
+    ProgressPage page;
+    page.SetPackageBuild(5260300);
+    int step = 0;
+    LambdaDriver driver;
+    driver.onIdle = [&](const DialogState&) {
+        switch (step++) {
+        case 0:
+            if (c.awaitingReturn) page.Host()->PostMessage(WM_UPD_WAIT_RECONNECT, 0, 0);
+            return UserAction::Wait(10);
+        case 1:
+            page.Host()->PostMessage(WM_UPD_RETURN_CHECKED, ui::WPARAM(c.found), ui::LPARAM(c.build));
+            return UserAction::None();
+        case 2: return UserAction::Wait(100);
+        default: return UserAction::Close();  // only reached while the page stays open
+        }
+    };
+    EXPECT_EQ(RunPage(page, driver), 0);
+    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    if (c.caption == nullptr) {
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_GE(step, 4) << "the page ended by itself";
+        return;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, c.caption);
+    EXPECT_EQ(boxes[0].text, c.text);
+    EXPECT_EQ(boxes[0].ownerTemplateId, ui::IDD_PROGRESS);
+    EXPECT_LT(step, 4) << "the page did not end after its box";
+    EXPECT_TRUE(host_->LastState(ui::IDD_PROGRESS)->timers.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Page, ProgressReturnAnswers, ::testing::ValuesIn(kReturnAnswers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The bounded waits after the hand-over, on the scaled clock: a handheld that never comes
+// back is given up after 15 minutes; one that is back but whose build is never read (here
+// no check can start) after 2 minutes from its return.
+struct ReturnBound {
+    const char* name;
+    int32_t linked;
+    uint64_t boundMs;
+    int textId;
+};
+
+const ReturnBound kReturnBounds[] = {
+    {"NeverBack", 0, 15 * 60 * 1000, ui::IDS_NOT_RETURNED},
+    {"BackButNeverRead", 1, 2 * 60 * 1000, ui::IDS_RETURN_UNCONFIRMED},
+};
+
+class ProgressReturnBounds : public WizardTest, public ::testing::WithParamInterface<ReturnBound> {};
+
+TEST_P(ProgressReturnBounds, EndThePageWithTheirMessage) {
+    const ReturnBound& c = GetParam();
+    tova::SetTimeScale(0.002);
+    update_worker_testing::SetThreadCreationFails(true);
+    ProgressPage page;
+    page.SetPackageBuild(5260300);
+    uint64_t handedOverAt = 0, boxAt = 0;
+    LambdaDriver driver;
+    driver.onIdle = [&](const DialogState&) {
+        if (handedOverAt == 0) {
+            g_bConnected = c.linked;
+            handedOverAt = tova::NominalNowMs();
+            page.Host()->PostMessage(WM_UPD_WAIT_RECONNECT, 0, 0);
+        }
+        return UserAction::None();
+    };
+    driver.onBox = [&](const ui::MessageBoxInfo& box) {
+        if (box.text != ui::LoadString(ui::IDS_COPY_INCOMPLETE)) boxAt = tova::NominalNowMs();
+        return uint64_t(0);
+    };
+    EXPECT_EQ(RunPage(page, driver), 0);
+    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Caution");
+    EXPECT_EQ(boxes[0].text, ui::LoadString(c.textId));
+    EXPECT_GE(boxAt - handedOverAt, c.boundMs);
+    // Within a few ticks of the bound (a tick is 2000 ms; the clock runs fast here).
+    EXPECT_LE(boxAt - handedOverAt, c.boundMs + 5 * kReconnectPeriodMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Page, ProgressReturnBounds, ::testing::ValuesIn(kReturnBounds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Before the files are copied the page cannot be left: no close box, Escape and Enter do
 // nothing. WM_UPD_COPY_DONE gives it the close box; closing then ends it with 0 and the
@@ -219,6 +348,7 @@ protected:
             {
                 std::lock_guard lock(stepsMutex_);
                 steps_.push_back(step);
+                stepTimes_.push_back(tova::NominalNowMs());
             }
             if (onStep) onStep(step);
         });
@@ -227,13 +357,31 @@ protected:
         std::lock_guard lock(stepsMutex_);
         return steps_;
     }
-    // Runs the page with a user who answers each message box at once.
+    // When `step` first began, on the nominal clock; 0 when it never did.
+    uint64_t StepTime(Step step) {
+        std::lock_guard lock(stepsMutex_);
+        for (size_t i = 0; i < steps_.size(); ++i)
+            if (steps_[i] == step) return stepTimes_[i];
+        return 0;
+    }
+    size_t StepCount(Step step) {
+        std::lock_guard lock(stepsMutex_);
+        return size_t(std::count(steps_.begin(), steps_.end(), step));
+    }
+    // Runs the page, installing the default package's build, with a user who answers each
+    // message box at once.
     int Run() {
         ProgressPage page;
+        page.SetPackageBuild(kPackageBuild);
         ui::ScriptedDriver driver;
         if (onBox) driver.SetMessageBoxHook(onBox);
         return RunPage(page, driver);
     }
+    bool StartupHas(const char16_t* shortcut) {
+        return Machine().Store().Exists(std::u16string(u"\\Windows\\StartUp") + shortcut);
+    }
+
+    static constexpr int32_t kPackageBuild = 3280401;  // PackageSpec's default "03280401"
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;
         for (const ui::MessageBoxInfo& box : host_->GetTranscript().MessageBoxes()) {
@@ -254,11 +402,25 @@ protected:
 private:
     std::mutex stepsMutex_;
     std::vector<Step> steps_;
+    std::vector<uint64_t> stepTimes_;
 };
 
 TEST_F(ProgressRun, WholeUpdateCopiesEverythingRestartsWarmAndReportsCompletion) {
     Prepare();
+    // The two shortcuts go one after the other, \poutlook.lnk first, and both are gone
+    // before the flasher is copied (the final cold boot puts them back).
+    std::vector<std::string> shortcutProblems;
+    onStep = [&](Step step) {
+        bool outlook = StartupHas(kShortcutOutlook), welcome = StartupHas(kShortcutWelcome);
+        if (step == Step::kDeleteOutlookShortcut && !(outlook && welcome))
+            shortcutProblems.push_back("a shortcut went before its step");
+        if (step == Step::kDeleteWelcomeShortcut && (outlook || !welcome))
+            shortcutProblems.push_back("\\poutlook.lnk must go first, then \\Welcome.lnk");
+        if (step == Step::kCopyFlasher && (outlook || welcome))
+            shortcutProblems.push_back("a shortcut is still there when the flasher is copied");
+    };
     EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(shortcutProblems, std::vector<std::string>{});
 
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{std::string(ui::LoadString(ui::IDS_CHECK_VERSION))});
     EXPECT_EQ(host_->GetTranscript().MessageBoxes().back().caption, "Update complete!");
@@ -291,7 +453,15 @@ TEST_F(ProgressRun, WholeUpdateCopiesEverythingRestartsWarmAndReportsCompletion)
         return l.bootCount == 3 && l.kind == tova::ShellLaunch::Kind::kModule &&
                tova::SameName(l.path, u"\\Windows\\StartUp\\Velkor.exe");
     })) << "the warm restart started the flasher";
-    EXPECT_EQ(Steps().back(), Step::kHandOver);
+    // The link dropped at once after the warm restart, yet the worker held on for its
+    // 5000 ms before handing over, and then noticed the drop at its first 500 ms poll.
+    uint64_t warmResetAt = StepTime(Step::kWarmReset), handOverAt = StepTime(Step::kHandOver);
+    ASSERT_NE(handOverAt, 0u);
+    EXPECT_GE(handOverAt - warmResetAt, 5000u);
+    EXPECT_LE(handOverAt - warmResetAt, 5000u + 500u + 1000u);
+    // Completion came from a check of the handheld that came back.
+    EXPECT_GE(StepCount(Step::kCheckReturnedRom), 1u);
+    EXPECT_GT(StepTime(Step::kCheckReturnedRom), handOverAt);
 }
 
 // What goes wrong in a failure case.
@@ -438,6 +608,140 @@ TEST_F(ProgressRun, CloseDuringVerificationAbandonsTheWorkerWithoutRestart) {
 
     auto call = std::async(std::launch::async, [] { return RapiDeleteFile(u"\\Temp\\absent"); });
     EXPECT_EQ(call.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "g_csRapi left held";
+}
+
+
+// Only exactly E_FAIL fails the verification. Any other failure of the invocation counts as
+// passed: the warm restart and the hand-over follow, never message 133 or a cold restart;
+// what the handheld then comes back with decides what the page says.
+struct OtherVerificationResult {
+    const char* name;
+    bool linkLost;  // else the service library is gone from the handheld during the check
+    uint32_t bootsAfter;
+    const char* box;
+};
+
+const OtherVerificationResult kOtherVerificationResults[] = {
+    // The library is put back for the warm restart, so the flasher runs.
+    {"LibraryMissing", false, 4u,
+     "Tap Start->Settings->System Information in your Pocket PC to check your operating system "
+     "version."},
+    // The warm restart cannot reach the handheld either; it comes back on its old ROM.
+    {"LinkLost", true, 2u,
+     "The device came back with ROM build 03280301 instead of 03280401.\nThe update did not "
+     "take effect. Run the Velkor program again to update the device."},
+};
+
+class ProgressOtherVerificationResults
+    : public ProgressRun, public ::testing::WithParamInterface<OtherVerificationResult> {};
+
+TEST_P(ProgressOtherVerificationResults, CountAsPassed) {
+    const OtherVerificationResult& c = GetParam();
+    Prepare();
+    onStep = [this, &c](Step step) {
+        if (step == Step::kVerify) {
+            if (c.linkLost) DropLink();
+            else ASSERT_TRUE(Machine().Store().RemoveFile(u"\\Windows\\HARLIX.DLL"));
+        }
+        if (step == Step::kWarmReset && !c.linkLost) InstallServiceLibrary();
+        if (step == Step::kHandOver && c.linkLost) Machine().SetCable(true);
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{c.box});
+    std::vector<Step> steps = Steps();
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), Step::kColdReset), 0);
+    EXPECT_EQ(StepCount(Step::kWarmReset), 1u);
+    EXPECT_EQ(StepCount(Step::kHandOver), 1u);
+    EXPECT_EQ(Machine().BootCount(), c.bootsAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Worker, ProgressOtherVerificationResults, ::testing::ValuesIn(kOtherVerificationResults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The user closes the page while IsCheckSumOk runs, and the check answers inside the 2000 ms
+// the destruction waits: whatever it answers, no restart is requested and no box shown.
+class ProgressCloseDuringVerification : public ProgressRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ProgressCloseDuringVerification, RequestsNoRestartWhateverTheCheckAnswers) {
+    bool corrupt = GetParam();
+    Prepare(true, corrupt);
+    ProgressPage page;
+    page.SetPackageBuild(kPackageBuild);
+    onStep = [&page](Step step) {
+        if (step != Step::kVerify) return;
+        // The call is made once the page is being destroyed.
+        WaitFor([&page] { return page.WorkerContext()->m_bStopRequested.load() == 1; }, kLongWaitMs);
+    };
+    LambdaDriver driver;
+    bool closed = false;
+    driver.onIdle = [&](const DialogState& state) {
+        if (closed || !state.HasWindowMenu()) return UserAction::None();
+        closed = true;
+        // The destruction's 2000 ms then last long enough in real time for the check.
+        tova::SetTimeScale(0.5);
+        return UserAction::Close();
+    };
+    EXPECT_EQ(RunPage(page, driver), 0);
+    tova::SetTimeScale(kTimeScale);
+    EXPECT_TRUE(WaitForUpdateWorkers(kLongWaitMs));
+    EXPECT_FALSE(page.WorkerContext()->Abandoned()) << "the check did not answer inside the wait";
+    EXPECT_EQ(Steps().back(), Step::kVerify);
+    EXPECT_TRUE(host_->GetTranscript().MessageBoxes().empty());
+    EXPECT_EQ(Machine().BootCount(), 2u);
+    EXPECT_EQ(Machine().State(), tova::MachineState::kBooted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Worker, ProgressCloseDuringVerification, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "CheckFails" : "CheckPasses"); });
+
+// A handheld that never drops its link after the warm restart request: the worker keeps
+// polling every 500 ms until the user closes the page, then hands over at its next poll and
+// ends by itself; nothing else happens.
+TEST_F(ProgressRun, HandheldThatNeverDropsTheLinkKeepsTheWorkerPollingUntilClosed) {
+    Prepare();
+    tova::MachineFaults faults = Machine().Config().faults;
+    faults.rebootIgnored = true;
+    Machine().SetFaults(faults);
+    constexpr uint64_t kUserWaitsMs = 20000;
+    uint64_t closedAt = 0;
+    ProgressPage page;
+    page.SetPackageBuild(kPackageBuild);
+    LambdaDriver driver;
+    driver.onIdle = [&](const DialogState&) {
+        uint64_t warmResetAt = StepTime(Step::kWarmReset);
+        if (closedAt != 0 || warmResetAt == 0 || tova::NominalNowMs() - warmResetAt < kUserWaitsMs)
+            return UserAction::Wait(100);
+        closedAt = tova::NominalNowMs();
+        return UserAction::Close();
+    };
+    EXPECT_EQ(RunPage(page, driver), 0);
+    EXPECT_TRUE(WaitForUpdateWorkers(kLongWaitMs));
+    uint64_t handOverAt = StepTime(Step::kHandOver);
+    ASSERT_NE(handOverAt, 0u) << "the worker never left its wait";
+    EXPECT_GE(handOverAt, closedAt) << "handed over while the link was still up";
+    EXPECT_LE(handOverAt - closedAt, 500u + 500u) << "not at its next 500 ms poll";
+    EXPECT_FALSE(page.WorkerContext()->Abandoned()) << "the worker had to be stopped";
+    EXPECT_EQ(Steps().back(), Step::kHandOver);
+    EXPECT_TRUE(host_->GetTranscript().MessageBoxes().empty());
+    EXPECT_EQ(Machine().BootCount(), 2u) << "the warm restart request did nothing";
+    EXPECT_EQ(Machine().State(), tova::MachineState::kBooted);
+}
+
+// The handheld comes back with the new ROM but its build cannot be read (the program folder
+// has lost the service library that must be copied again): the page keeps trying on its
+// timer for 2 minutes, then says the update could not be confirmed, never that it is done.
+TEST_F(ProgressRun, ReturnedHandheldWhoseBuildCannotBeReadIsNeverCalledUpdated) {
+    Prepare();
+    onStep = [this](Step step) {
+        if (step == Step::kHandOver) RemoveProgramFile(kServiceLibraryFileName);
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{std::string(ui::LoadString(ui::IDS_RETURN_UNCONFIRMED))});
+    EXPECT_EQ(host_->GetTranscript().MessageBoxes().at(0).caption, "Caution");
+    EXPECT_EQ(Machine().RomBuild(), 0x03280401u) << "the flashing itself went well";
+    // Tried on every tick of the 2 minutes (a tick is 2000 ms).
+    EXPECT_GE(StepCount(Step::kCheckReturnedRom), 30u);
+    EXPECT_GE(tova::NominalNowMs() - StepTime(Step::kCheckReturnedRom), 2u * 60u * 1000u);
 }
 
 }  // namespace

@@ -225,6 +225,24 @@ TEST_F(FlashTest, PowerCutDuringAnEraseLeavesHalfAChipBlockErased) {
     EXPECT_EQ(cuts, 1);
 }
 
+// Aimed at a block, the cut spares every operation elsewhere and takes the first one there.
+TEST_F(FlashTest, PowerCutInABlockWaitsForThatBlock) {
+    flash.CutPowerInBlock(5);
+    ASSERT_EQ(BlockErase(bus, kBlock + kFlashBusBlockBytes), kBothReady);  // block 6
+    EXPECT_FALSE(flash.PowerCut());
+    EXPECT_EQ(flash.EraseCount(0, 6), 1u);
+    EXPECT_EQ(flash.EraseCount(1, 6), 1u);
+
+    bus.Write32(kBlock, Both(0x20));
+    bus.Write32(kBlock, Both(0xD0));
+    EXPECT_TRUE(flash.PowerCut());
+    EXPECT_EQ(flash.EraseCount(0, 5) + flash.EraseCount(1, 5), 0u);
+    flash.Reset();
+    // Once fired the knob is spent.
+    ASSERT_EQ(BlockErase(bus, kBlock), kBothReady);
+    EXPECT_FALSE(flash.PowerCut());
+}
+
 TEST_F(FlashTest, PowerCutDuringABufferedWriteLeavesHalfTheBuffer) {
     ASSERT_EQ(BlockErase(bus, kBlock), kBothReady);
     flash.CutPowerAfter(1);  // chip 0's program goes through, chip 1's is cut

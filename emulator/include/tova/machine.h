@@ -69,6 +69,9 @@ struct MachineFaults {
     bool ramFragmentation = false;
     // Values that RegDeleteValueW refuses to delete (ERROR_ACCESS_DENIED).
     std::vector<RegistryValueRef> undeletableRegistryValues;
+    // IOCTL_HAL_REBOOT answers success and nothing happens: a handheld that never drops
+    // its link after a warm restart request.
+    bool rebootIgnored = false;
 };
 
 struct MachineConfig {

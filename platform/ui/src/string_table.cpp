@@ -37,6 +37,18 @@ constexpr std::array kStrings = {
     StringEntry{132, "Copy File..."},
     StringEntry{133, "The integrity check on the Velkor file failed.\nReinstall the Velkor "
                      "program."},
+    // The check of the handheld that came back after the flashing. 140 takes the build
+    // it runs and the package's build, each as its eight digits.
+    StringEntry{140, "The device came back with ROM build %s instead of %s.\nThe update did "
+                     "not take effect. Run the Velkor program again to update the device."},
+    StringEntry{141, "The device came back, but its ROM build could not be read, so the update "
+                     "could not be confirmed.\nTap Start->Settings->System Information in your "
+                     "Pocket PC to check the operating system version. If it is not the new "
+                     "one, run the Velkor program again."},
+    StringEntry{142, "The device has not come back after the update. The update may have been "
+                     "interrupted, for example by a loss of power, and the device may not "
+                     "start.\nConnect the AC adapter and reset the device. If it does not start "
+                     "and connect, it needs service."},
 };
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

@@ -48,6 +48,16 @@ TEST(StringTable, HoldsEachTextExactly) {
         {130, "Copy incomplete! The Velkor  procedure CANNOT proceed."},
         {132, "Copy File..."},
         {133, "The integrity check on the Velkor file failed.\nReinstall the Velkor program."},
+        {140, "The device came back with ROM build %s instead of %s.\nThe update did not take "
+              "effect. Run the Velkor program again to update the device."},
+        {141, "The device came back, but its ROM build could not be read, so the update could "
+              "not be confirmed.\nTap Start->Settings->System Information in your Pocket PC to "
+              "check the operating system version. If it is not the new one, run the Velkor "
+              "program again."},
+        {142, "The device has not come back after the update. The update may have been "
+              "interrupted, for example by a loss of power, and the device may not start.\n"
+              "Connect the AC adapter and reset the device. If it does not start and connect, "
+              "it needs service."},
     };
     for (const StringCase& c : cases) {
         SCOPED_TRACE(c.id);

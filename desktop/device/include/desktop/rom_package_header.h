@@ -25,3 +25,14 @@ void PackageLanguage(const uint8_t header[kRomPackageHeaderBytes], char language
 // written out (device as 8 hexadecimal digits, package as 8 decimal digits), rearranged to
 // characters 5 6 1 2 3 4 7 8, and compared as the decimal numbers their leading digits make.
 int IsPackageNewer(uint32_t deviceBuild, int32_t packageBuild);
+
+// A build written out as the comparison writes it: a device build as 8 hexadecimal
+// digits, a package build as 8 decimal digits (longer for an out-of-range number).
+struct BuildText {
+    char digits[16];
+};
+BuildText DeviceBuildText(uint32_t deviceBuild);
+BuildText PackageBuildText(int32_t packageBuild);
+
+// True when a handheld's ROM build is the package build: both written out alike.
+bool RunsPackageBuild(uint32_t deviceBuild, int32_t packageBuild);

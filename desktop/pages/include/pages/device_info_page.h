@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "desktop/rom_package_header.h"
 #include "desktop/rom_package_key.h"
 #include "shared/device_info.h"
 #include "ui/page.h"
@@ -40,6 +41,9 @@ public:
     // With no package found it closes the page as Cancel; a failed copy or query leaves the
     // lines hidden and Next disabled.
     void EvaluateDevice();
+
+    // The build of the package the page found (0 before it found one).
+    int32_t PackageBuildFound() const { return packageFound_ ? PackageBuild(header_) : 0; }
 
 private:
     RomPackageKey key_{};

@@ -1,12 +1,17 @@
 // The update progress page (template 129): asks the handheld for a cold restart, starts the
 // update worker, shows the copy progress on two bars, gains its close box once the files
-// are on the handheld, then waits for the handheld to come back after flashing and reports
-// "Update complete!". It always ends with 0.
+// are on the handheld, then waits for the handheld to come back after flashing. It reports
+// "Update complete!" only once the handheld that came back runs the package's build; a
+// handheld with another build, one whose build cannot be read, and one that does not come
+// back each get a message of their own. It always ends with 0.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "pages/returned_rom_check.h"
 #include "pages/update_worker.h"
 #include "ui/page.h"
 
@@ -15,10 +20,18 @@ inline constexpr ui::UINT IDT_RECONNECT = 700;
 inline constexpr ui::UINT kReconnectPeriodMs = 2000;
 // How long the page's destruction waits for the worker before abandoning it.
 inline constexpr uint64_t kWorkerStopWaitMs = 2000;
+// After the hand-over: how long the page waits for the link to come back (far longer than
+// any flashing takes), and once it is back, how long it keeps trying to read the build.
+inline constexpr uint64_t kReturnWaitMs = 15 * 60 * 1000;
+inline constexpr uint64_t kReturnCheckWaitMs = 2 * 60 * 1000;
 
 class ProgressPage : public ui::Page {
 public:
     ProgressPage();
+
+    // The build of the package being installed, as the device information page read it;
+    // the handheld must come back running it.
+    void SetPackageBuild(int32_t build) { packageBuild_ = build; }
 
     void OnInitDialog() override;
     bool OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
@@ -39,7 +52,15 @@ private:
     void OnComplete();
     void OnWaitReconnect();
     void OnWorkerNotStarted();
+    void OnReturnTick();
+    void OnReturnChecked(ReturnedRom found, uint32_t build);
+    // Stops the reconnect timer, shows `text` as a caution and ends the page.
+    void EndAwaitingReturn(const std::string& text);
 
     ui::UINT m_nReconnectTimer = 0;
     std::shared_ptr<UpdateWorkerContext> context_;
+    int32_t packageBuild_ = 0;
+    uint64_t awaitingSinceMs_ = 0;  // nominal clock, at the hand-over
+    std::optional<uint64_t> backSinceMs_;  // when the link was first seen back
+    std::shared_ptr<UpdateWorkerThread> returnCheck_;  // while a check runs
 };

@@ -5,7 +5,7 @@
 
 namespace update_worker_testing {
 
-// The steps of the worker, as they begin.
+// The steps of the page's threads, as they begin.
 enum class Step {
     kHold,
     kWaitForLink,
@@ -13,7 +13,8 @@ enum class Step {
     kCopyServiceLibrary,
     kCopySegments,
     kCheckLinkAfterSegments,
-    kDeleteShortcuts,
+    kDeleteOutlookShortcut,
+    kDeleteWelcomeShortcut,
     kCheckLinkAfterShortcuts,
     kCopyFlasher,
     kCopyDone,
@@ -23,12 +24,13 @@ enum class Step {
     kHandOver,
     kColdReset,   // after a failed copy or verification
     kShowFailure,
+    kCheckReturnedRom,  // the page's check of the handheld that came back
 };
 
 // Called on the worker thread as each step begins; it may block, to make the handheld
 // change at that moment. An empty function removes it.
 void SetStepHook(std::function<void(Step)> hook);
-// Makes the next worker threads fail to start, as when the system has no threads left.
+// Makes the next threads of the page fail to start, as when the system has no threads left.
 void SetThreadCreationFails(bool fails);
 
 }  // namespace update_worker_testing

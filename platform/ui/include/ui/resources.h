@@ -73,6 +73,9 @@ inline constexpr int IDS_NO_DEVICE = 128;
 inline constexpr int IDS_COPY_INCOMPLETE = 130;
 inline constexpr int IDS_COPY_FILE = 132;
 inline constexpr int IDS_INTEGRITY_FAILED = 133;
+inline constexpr int IDS_OTHER_ROM_RETURNED = 140;  // format: build running, package build
+inline constexpr int IDS_RETURN_UNCONFIRMED = 141;
+inline constexpr int IDS_NOT_RETURNED = 142;
 
 // Window styles (Win32 values).
 inline constexpr uint32_t WS_POPUP = 0x80000000;

@@ -171,6 +171,9 @@ public:
     // its first half; then the power is gone: reads answer 0, writes are dropped and
     // PowerCut() is true until Reset.
     void CutPowerAfter(uint64_t operations);
+    // The next operation (either chip) on `block` is cut off halfway, as above: aims the
+    // cut at one place, such as the block that holds the ROM identity.
+    void CutPowerInBlock(uint32_t block);
     void ClearFaults();
 
     bool PowerCut() const;
@@ -250,8 +253,8 @@ private:
     bool IsBusy(const Chip& chip) const;
     void PollBusy(Chip& chip);
     void StartBusy(Chip& chip, uint32_t polls, std::chrono::microseconds time);
-    // Counts an operation towards the power cut; true when this one is cut off.
-    bool CountsTowardsPowerCut();
+    // Counts an operation on `block` towards the power cut; true when this one is cut off.
+    bool CountsTowardsPowerCut(uint32_t block);
     void Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t offset, uint32_t words);
     void Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value);
 
@@ -280,6 +283,8 @@ private:
     bool powerCut_ = false;
     uint64_t powerCutCountdown_ = 0;  // operations left before the cut; 0 = knob off
     bool powerCutArmed_ = false;
+    uint32_t powerCutBlock_ = kNoPowerCutBlock;  // with powerCutArmed_: only this block counts
+    static constexpr uint32_t kNoPowerCutBlock = ~0u;
     bool powerCutFired_ = false;  // set inside the lock, listeners run after it
     std::vector<std::function<void()>> powerCutListeners_;
     std::vector<FlashOperation> operations_;
