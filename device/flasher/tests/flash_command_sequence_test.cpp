@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,8 @@ struct SequenceCase {
     uint32_t result;
     Sequence expected;
 };
+
+void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandSequenceTest : public FlashDriverTest,
                             public ::testing::WithParamInterface<SequenceCase> {};
