@@ -9,7 +9,7 @@ add_library(velkor_test_support STATIC tests/handheld.cpp tests/screen_text.cpp)
 # The datasheet's command sequences (emulator/hw/tests) are what the driver's are held against.
 target_include_directories(velkor_test_support PUBLIC tests ${CMAKE_SOURCE_DIR}/emulator/hw/tests)
 target_link_libraries(velkor_test_support
-  PUBLIC velkor_core tova_emulator tova_clock romimage
+  PUBLIC velkor_core tova_emulator tova_clock romimage handheld_watchdog
   PRIVATE tova_options)
 target_compile_definitions(velkor_test_support PRIVATE VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")
 
