@@ -72,7 +72,7 @@ std::string HandheldWatchdog::OverBudget(std::chrono::steady_clock::time_point d
     if (!nominal.empty()) return nominal;
     if (std::chrono::steady_clock::now() >= deadline)
         return "still running after " + std::to_string(budget_.realLimit.count()) +
-               " s of real time (a run takes a second or two)";
+               " s of real time (under a sanitizer a run takes seconds)";
     return {};
 }
 
