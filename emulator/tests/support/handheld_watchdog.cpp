@@ -9,7 +9,19 @@ namespace tova::testing {
 
 namespace {
 constexpr auto kLookEvery = std::chrono::milliseconds(5);
-}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSanitizerSlowdown = 4;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kSanitizerSlowdown = 4;
+#else
+constexpr int kSanitizerSlowdown = 1;
+#endif
+#else
+constexpr int kSanitizerSlowdown = 1;
+#endif
+}  // namespace
 
 HandheldWatchdog::HandheldWatchdog(Machine& machine, WatchdogBudget budget)
     : machine_(machine),
@@ -46,7 +58,7 @@ bool HandheldWatchdog::Await(const std::function<bool()>& done) const {
 }
 
 void HandheldWatchdog::Watch() {
-    const auto deadline = std::chrono::steady_clock::now() + budget_.realLimit;
+    const auto deadline = std::chrono::steady_clock::now() + budget_.realLimit * kSanitizerSlowdown;
     std::unique_lock lock(mutex_);
     while (!stopped_.wait_for(lock, kLookEvery, [this] { return stop_; })) {
         std::string reason = OverBudget(deadline);
@@ -71,7 +83,7 @@ std::string HandheldWatchdog::OverBudget(std::chrono::steady_clock::time_point d
     std::string nominal = OverNominalLimit();
     if (!nominal.empty()) return nominal;
     if (std::chrono::steady_clock::now() >= deadline)
-        return "still running after " + std::to_string(budget_.realLimit.count()) +
+        return "still running after " + std::to_string(budget_.realLimit.count() * kSanitizerSlowdown) +
                " s of real time (under a sanitizer a run takes seconds)";
     return {};
 }

@@ -24,8 +24,9 @@ struct WatchdogBudget {
     // Nominal milliseconds on the scaled clock (at scale 0 it never runs out). 0: not watched.
     uint64_t nominalLimitMs = 0;
     // A stop for what no count shows (a poll loop that never ends). The runs it guards take
-    // a second or two, several under a sanitizer; it is no measure of their speed, and it
-    // holds at any clock scale, scale 0 included.
+    // a second or two; it is no measure of their speed, and it holds at any clock scale,
+    // scale 0 included. Under ThreadSanitizer it is four times as long: a whole update
+    // there takes half a minute.
     std::chrono::seconds realLimit{45};
 };
 
