@@ -46,6 +46,7 @@ void FlashModel::Write(uint32_t offset, uint32_t value, unsigned width) {
     std::vector<std::function<void()>> powerCutListeners;
     {
         std::lock_guard lock(mutex_);
+        if (busWrites_.size() < kKeptBusWrites) busWrites_.push_back({offset, value, width});
         if (width == 1) {
             // A x16 chip has no byte enables: what it would latch is undefined.
             Note(FlashNoteKind::kBadAccess, (offset >> 1) & 1, word, uint16_t(value));

@@ -324,10 +324,16 @@ uint64_t FlashModel::NoteCount(FlashNoteKind kind) const {
     return noteCounts_[size_t(kind)];
 }
 
+std::vector<FlashBusWrite> FlashModel::BusWrites() const {
+    std::lock_guard lock(mutex_);
+    return busWrites_;
+}
+
 void FlashModel::ClearLog() {
     std::lock_guard lock(mutex_);
     operations_.clear();
     notes_.clear();
+    busWrites_.clear();
     noteCounts_.fill(0);
     for (Chip& chip : chips_) chip.eraseCounts.fill(0);
 }

@@ -225,6 +225,11 @@ std::vector<PriorityChange> MachineImpl::PriorityChanges() const {
     return priorities_;
 }
 
+std::vector<uint32_t> MachineImpl::Sleeps() const {
+    std::lock_guard lock(mutex_);
+    return sleeps_;
+}
+
 size_t MachineImpl::OutstandingLocalAllocations() const { return LocalHeap::Outstanding(); }
 
 bool MachineImpl::IsLiveLocalAllocation(const void* block) const {
@@ -359,6 +364,7 @@ void MachineImpl::SleepFor(uint32_t ms) {
     if (masked_.load()) ++sleepViolations_;
     auto until = std::chrono::steady_clock::now() + ScaledMs(ms);
     std::unique_lock lock(mutex_);
+    if (sleeps_.size() < kKeptSleeps) sleeps_.push_back(ms);
     bool halted = changed_.wait_until(lock, until, [&] {
         return mine != 0 && mine != generation_.load();
     });

@@ -78,6 +78,7 @@ public:
     std::vector<ShellLaunch> ShellLaunches() const override;
     std::vector<IoctlCall> IoctlLog() const override;
     std::vector<PriorityChange> PriorityChanges() const override;
+    std::vector<uint32_t> Sleeps() const override;
     size_t OutstandingLocalAllocations() const override;
     bool IsLiveLocalAllocation(const void* block) const override;
 
@@ -186,6 +187,8 @@ private:
     std::vector<ShellLaunch> launches_;
     std::vector<IoctlCall> ioctls_;
     std::vector<PriorityChange> priorities_;
+    static constexpr size_t kKeptSleeps = 4096;
+    std::vector<uint32_t> sleeps_;
     struct Program {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "desktop/rom_package_header.h"
@@ -46,12 +47,25 @@ protected:
     fs::path dir_;
 };
 
+// The words of the report line that starts with `name` after its indent; empty when none does.
+std::vector<std::string> ReportLine(const std::string& report, const std::string& name) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> split{std::istream_iterator<std::string>(words), {}};
+        if (!split.empty() && split[0] == name) return split;
+    }
+    return {};
+}
+
 TEST_F(RompkgTest, MadePackagesInspectCleanAndAreAcceptedByTheDesktopReader) {
     struct Case {
         const char* model;
         const char* file;
+        std::vector<std::string> kernelLine;  // checksum, then each column's value and mark
     };
-    for (const Case& c : {Case{"advanced", "R47_NK_H03280401.img"}, Case{"basic", "R47_NK_L03280401.img"}}) {
+    for (const Case& c : {Case{"advanced", "R47_NK_H03280401.img", {"KERNEL", "123019", "123019=", "182108x"}},
+                          Case{"basic", "R47_NK_L03280401.img", {"KERNEL", "182108", "123019x", "182108="}}}) {
         Outcome made = RunTool({"make", "--model", c.model, "--build", "03280401", "--language", "fr",
                                 "--version", "v1.075", "--out", dir_.string()});
         ASSERT_EQ(made.status, kExitOk) << made.err;
@@ -69,6 +83,7 @@ TEST_F(RompkgTest, MadePackagesInspectCleanAndAreAcceptedByTheDesktopReader) {
         EXPECT_NE(inspected.out.find("1036"), std::string::npos);
         EXPECT_NE(inspected.out.find("\"v1.075\""), std::string::npos);
         EXPECT_NE(inspected.out.find("every segment matches"), std::string::npos);
+        EXPECT_EQ(ReportLine(inspected.out, "KERNEL"), c.kernelLine) << inspected.out;
 
         uint8_t header[36];
         EXPECT_EQ(ReadRomPackageHeader(path.c_str(), MakeRomPackageKey(), header), kPackageMinimumBytes);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "desktop/link.h"
 #include "desktop/model_flag.h"
@@ -56,12 +57,28 @@ protected:
     std::vector<uint8_t> harlix_, velkor_, package_;
 };
 
+// Nominal pauses of the copy: after every chunk, after a segment, after MISC_3.
+constexpr uint64_t kChunkPauseMs = 100;
+constexpr uint64_t kSegmentPauseMs = 250;
+constexpr uint64_t kMisc3PauseMs = 500;
+
 TEST_F(TransferTest, SegmentsArriveWhole) {
     PutPackage();
     RecordingWindow window;
+    // After the last segment's progress the clock runs at real time, so that a pause
+    // there (there must be none) would take a quarter of a second.
+    std::chrono::steady_clock::time_point lastProgress{};
+    window.onPost = [&](const RecordingWindow::Message& m, size_t) {
+        if (m.message != WM_UPD_OVERALL_PROGRESS || m.lParam != 100) return;
+        tova::SetTimeScale(1);
+        lastProgress = std::chrono::steady_clock::now();
+    };
     // Fast enough for 1648 chunks, slow enough that each pause outweighs a chunk's round trip.
     tova::SetTimeScale(0.01);
     ASSERT_EQ(CopySegments(window), 1);
+    const auto afterLast = std::chrono::steady_clock::now() - lastProgress;
+    tova::SetTimeScale(0);
+    EXPECT_LT(afterLast, std::chrono::milliseconds(kSegmentPauseMs)) << "a pause after MISC_4";
 
     // Every file on the handheld holds exactly the package's bytes of its segment.
     for (const SegmentEntry& s : kSegmentTable) {
@@ -83,16 +100,16 @@ TEST_F(TransferTest, SegmentsArriveWhole) {
                 EXPECT_GE(messages[at].nominalMs - messages[at - 1].nominalMs, pauseBefore)
                     << s.name << " chunk " << file.size();
             }
-            pauseBefore = kPauseAfterChunkMs;
+            pauseBefore = kChunkPauseMs;
             file.push_back(messages[at++].lParam);
         }
         EXPECT_EQ(file, FileProgressFor(s.size)) << s.name;
         ASSERT_LT(at, messages.size()) << s.name;
         EXPECT_EQ(messages[at].message, WM_UPD_OVERALL_PROGRESS);
         EXPECT_EQ(messages[at].wParam, 0u);
-        EXPECT_GE(messages[at].nominalMs - messages[at - 1].nominalMs, kPauseAfterChunkMs) << s.name;
+        EXPECT_GE(messages[at].nominalMs - messages[at - 1].nominalMs, kChunkPauseMs) << s.name;
         EXPECT_EQ(messages[at++].lParam, ui::LPARAM(s.overallPercent)) << s.name;
-        pauseBefore = std::string(s.name) == "MISC_3" ? kPauseAfterMisc3Ms : kPauseAfterSegmentMs;
+        pauseBefore = std::string(s.name) == "MISC_3" ? kMisc3PauseMs : kSegmentPauseMs;
     }
     EXPECT_EQ(at, messages.size());
     EXPECT_EQ(window.Values(WM_UPD_OVERALL_PROGRESS),

@@ -1,93 +1,16 @@
 // The flash driver against the emulated flash, content checked byte for byte.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
-#include "handheld.h"
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "screen_text.h"
+#include "flash_driver_fixture.h"
 
 namespace flasher_test {
 namespace {
 
 using tova::hw::FlashOperationKind;
 using tova::hw::kFlashForever;
-
-constexpr uint32_t kFlash = 0xA0000000;
-constexpr uint32_t kBlock = 0x40000;
-constexpr uint32_t kSource = 0x84100000;  // kernel window, 1 MiB into RAM
-constexpr uint32_t kTestPollLimit = 200;
-
-std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed) {
-    std::vector<uint8_t> out(bytes);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : out) {
-        x = x * 1103515245u + 12345u;
-        b = uint8_t(x >> 16);
-    }
-    return out;
-}
-
-class FlashDriverTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedLimits_ = g_flashPollLimits;
-        g_flashPollLimits = {kTestPollLimit, kTestPollLimit};
-        g_lastFlashStatus = 0;
-        g_clearBase = kDrawingBase;
-        ConsoleHome();
-        ConsoleClear();
-        original_ = Pattern(0x200000, 7);  // the first 2 MiB of flash: blocks 0 to 7
-        Flash().LoadImage(0, original_);
-        Flash().ClearLog();
-    }
-    void TearDown() override { g_flashPollLimits = savedLimits_; }
-
-    tova::hw::FlashModel& Flash() { return board_.Flash(); }
-
-    // Puts `bytes` into RAM at kSource (where the flash routines read from).
-    std::vector<uint8_t> PlaceSource(uint32_t bytes, uint32_t seed) {
-        std::vector<uint8_t> data = Pattern(bytes + 64, seed);
-        std::memcpy(board_.Bus().HostPointer(kSource, uint32_t(data.size())), data.data(), data.size());
-        return data;
-    }
-
-    // What flash should hold after erasing [eraseFrom, eraseTo) and programming `data`
-    // at `offset`.
-    std::vector<uint8_t> Expected(uint32_t eraseFrom, uint32_t eraseTo, uint32_t offset,
-                                  const std::vector<uint8_t>& data, uint32_t programmed) {
-        std::vector<uint8_t> expected = original_;
-        std::fill(expected.begin() + eraseFrom, expected.begin() + eraseTo, 0xFF);
-        std::copy_n(data.begin(), programmed, expected.begin() + offset);
-        return expected;
-    }
-
-    std::vector<uint8_t> FlashContent() { return Flash().ReadArray(0, uint32_t(original_.size())); }
-
-    // Both chips answer array data through the bus at `address`.
-    bool ReadsArray(uint32_t address) {
-        uint32_t offset = address - kFlash;
-        std::vector<uint8_t> want = Flash().ReadArray(offset, 4);
-        uint32_t word;
-        std::memcpy(&word, want.data(), 4);
-        return board_.Bus().Read32(address) == word;
-    }
-
-    size_t Count(FlashOperationKind kind) {
-        auto ops = Flash().Operations();
-        return size_t(std::count_if(ops.begin(), ops.end(), [&](auto& o) { return o.kind == kind; }));
-    }
-
-    std::string Marks() { return LineText(board_.Display().Frame(1), 0, kMessageColour); }
-
-    BoardUnderTest board_;
-    std::vector<uint8_t> original_;
-    FlashPollLimits savedLimits_{};
-};
 
 struct RangeCase {
     const char* name;
@@ -209,6 +132,24 @@ TEST_F(FlashDriverTest, LockedBlockRefusesErase) {
     EXPECT_EQ(Marks(), "e");
     EXPECT_EQ(FlashContent(), original_);
     EXPECT_TRUE(ReadsArray(kFlash + 3 * kBlock));
+}
+
+// Nothing erases between the two writes: only the driver's clear-status after the failure
+// lets the chips grant the next buffer.
+TEST_F(FlashDriverTest, BufferedWriteRightAfterAFailedOneSucceeds) {
+    const uint32_t first = 2 * kBlock + 0x40;
+    Flash().LoadImage(2 * kBlock, std::vector<uint8_t>(kBlock, 0xFF));
+    Flash().FailProgram(0, first + 8, 1);
+    std::vector<uint8_t> source = PlaceSource(64, 13);
+    ASSERT_EQ(FlashWriteBuffer(kFlash + first, kSource, 16), kFlashProgramFailed);
+    EXPECT_EQ(g_lastFlashStatus, 0x00800090u) << "low chip: ready with program error";
+
+    EXPECT_EQ(FlashWriteBuffer(kFlash + first + 64, kSource, 16), kFlashOk);
+    EXPECT_EQ(Flash().ReadArray(first + 64, 64), std::vector<uint8_t>(source.begin(), source.begin() + 64));
+    EXPECT_TRUE(ReadsArray(kFlash + first + 64));
+    // And the failed window again: the word that failed was left erased and takes its data now.
+    EXPECT_EQ(FlashWriteBuffer(kFlash + first, kSource, 16), kFlashOk);
+    EXPECT_EQ(Flash().ReadArray(first, 64), std::vector<uint8_t>(source.begin(), source.begin() + 64));
 }
 
 TEST_F(FlashDriverTest, BufferedWriteTimeOutRecordsTheStatus) {

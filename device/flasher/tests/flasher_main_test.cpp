@@ -7,6 +7,7 @@
 #include "flasher/flash_driver.h"
 #include "flasher/flasher_main.h"
 #include "handheld.h"
+#include "platform/clock.h"
 #include "screen_text.h"
 #include "tova/hw/board.h"
 #include "tova/object_store.h"
@@ -58,6 +59,23 @@ TEST_F(FlasherMainTest, StartsUpAndShowsEveryStepWhenThereIsNothingToFlash) {
     EXPECT_TRUE(M().InterruptsMasked());
     EXPECT_EQ(M().SleepViolations(), 0u) << "nothing sleeps once interrupts are masked";
     EXPECT_EQ(M().State(), tova::MachineState::kBooted) << "no kernel file, no reset";
+}
+
+// Five seconds' wait, the banner's thirty colours of two seconds each, half a second once
+// the hardware is quiet; nothing after that.
+TEST_F(FlasherMainTest, WaitsAsLongAsItsStartUpTakes) {
+    std::vector<uint32_t> expected = {5000};
+    expected.insert(expected.end(), 30, 2000);
+    expected.push_back(500);
+    const size_t before = M().Sleeps().size();
+    tova::SetTimeScale(0.0005);  // the minute and more in about 35 ms
+    const uint64_t start = tova::NominalNowMs();
+    EXPECT_EQ(RunFlasher(), 0);
+    const uint64_t took = tova::NominalNowMs() - start;
+    tova::SetTimeScale(0);
+    std::vector<uint32_t> sleeps = M().Sleeps();
+    EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + long(before), sleeps.end()), expected);
+    EXPECT_GE(took, 65500u) << "on the scaled clock";
 }
 
 TEST_F(FlasherMainTest, ChoosesTheDetectedModelsAddresses) {

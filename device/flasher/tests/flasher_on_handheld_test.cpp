@@ -22,10 +22,9 @@ namespace {
 using tova::hw::FlashOperation;
 
 constexpr uint32_t kImageOffset = kImageFlashAddress - kFlashStart;
-// Small enough that the minute of banner passes in milliseconds, large enough that a wait
-// given in nominal time still allows minutes of real time on a slow build.
+// Small enough that the minute of banner passes in milliseconds. How long the update may
+// take is the session watchdog's to bound.
 constexpr double kTimeScale = 0.0001;
-constexpr uint64_t kNominalWaitMs = 3'000'000'000ull;
 
 // What the handheld looked like the moment the flasher drove the reset line.
 struct AtResetLine {
@@ -72,9 +71,11 @@ protected:
         const uint32_t boots = M().BootCount();
         tova::SetTimeScale(kTimeScale);
         M().RequestReset(tova::ResetKind::kWarm);
-        ASSERT_TRUE(M().WaitUntilBootCount(boots + 2, kNominalWaitMs)) << "no second boot";
-        ASSERT_TRUE(M().WaitUntilBooted(kNominalWaitMs));
+        const bool backUp = handheld_.Watchdog().Await([&] {
+            return M().WaitUntilBootCount(boots + 2, 0) && M().WaitUntilBooted(0);
+        });
         tova::SetTimeScale(0);
+        ASSERT_TRUE(backUp) << "no second boot: " << handheld_.Watchdog().Reason();
         std::lock_guard lock(mutex_);
         seen_ = atReset_;
     }

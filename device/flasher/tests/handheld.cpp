@@ -157,9 +157,13 @@ HandheldSession::HandheldSession(const tova::MachineConfig& config) {
     tova::SetTimeScale(0);
     machine_ = tova::Machine::Create(folder_.Path() / "handheld", config, OldRomImage());
     if (!machine_->Boot()) throw std::runtime_error("the handheld did not boot");
+    watchdog_ = std::make_unique<tova::testing::HandheldWatchdog>(*machine_, kFlasherBudget);
 }
 
-HandheldSession::~HandheldSession() { machine_.reset(); }
+HandheldSession::~HandheldSession() {
+    watchdog_.reset();
+    machine_.reset();
+}
 
 void HandheldSession::PutFile(const char16_t* path, const std::vector<uint8_t>& bytes) {
     if (!machine_->Store().WriteFile(path, bytes)) throw std::runtime_error("cannot write a file");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "handheld_watchdog.h"
 #include "shared/segment_table.h"
 #include "tova/hw/board.h"
 #include "tova/machine.h"
@@ -60,12 +61,18 @@ uint32_t NewRomBuild();
 std::vector<uint8_t> PackageSegment(const char16_t* devicePath);
 const SegmentEntry& SegmentNamed(const char16_t* devicePath);
 
+// A whole update erases each block once or twice; a flasher that goes on erasing one block
+// is retrying a fault for ever.
+inline constexpr tova::testing::WatchdogBudget kFlasherBudget{.erasesOfOneBlock = 16};
+
 class HandheldSession {
 public:
+    // The session's handheld is watched for its whole life (kFlasherBudget).
     explicit HandheldSession(const tova::MachineConfig& config = {});
     ~HandheldSession();
 
     tova::Machine& M() { return *machine_; }
+    const tova::testing::HandheldWatchdog& Watchdog() const { return *watchdog_; }
     void PutFile(const char16_t* path, const std::vector<uint8_t>& bytes);
     // The twelve segment files of the new package in \Temp.
     void PutPackageSegmentFiles();
@@ -75,6 +82,7 @@ public:
 private:
     TempFolder folder_;
     std::unique_ptr<tova::Machine> machine_;
+    std::unique_ptr<tova::testing::HandheldWatchdog> watchdog_;
 };
 
 // The flasher's globals as a freshly started program has them, with the model's routine

@@ -6,9 +6,10 @@ if(NOT TARGET tova_emulator OR NOT EXISTS ${CMAKE_SOURCE_DIR}/tools/romimage)
 endif()
 
 add_library(velkor_test_support STATIC tests/handheld.cpp tests/screen_text.cpp)
-target_include_directories(velkor_test_support PUBLIC tests)
+# The datasheet's command sequences (emulator/hw/tests) are what the driver's are held against.
+target_include_directories(velkor_test_support PUBLIC tests ${CMAKE_SOURCE_DIR}/emulator/hw/tests)
 target_link_libraries(velkor_test_support
-  PUBLIC velkor_core tova_emulator tova_clock romimage
+  PUBLIC velkor_core tova_emulator tova_clock romimage handheld_watchdog
   PRIVATE tova_options)
 target_compile_definitions(velkor_test_support PRIVATE VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")
 
@@ -17,7 +18,8 @@ tova_add_test(velkor_console_test
   LIBS velkor_test_support
   HOSTS_MODULES)
 tova_add_test(velkor_driver_test
-  SOURCES tests/flash_driver_test.cpp tests/flash_placement_test.cpp
+  SOURCES tests/flash_driver_test.cpp tests/flash_command_sequence_test.cpp
+          tests/flash_placement_test.cpp
   LIBS velkor_test_support
   HOSTS_MODULES)
 

@@ -89,6 +89,30 @@ TEST(ExpectedChecksums, NameTheSegmentsTheDesktopWrites) {
     }
 }
 
+// The values of the one ROM release per configuration, as its release notes give them.
+TEST(ExpectedChecksums, HoldTheReleaseValuesOfBothConfigurations) {
+    struct Row {
+        std::u16string path;
+        SegmentChecksum advanced, basic;
+    };
+    const Row release[kExpectedChecksumCount] = {
+        {u"\\Temp\\Kernel.nb0", 123019, 182108},     {u"\\Temp\\OS.nb0", 200244, 188248},
+        {u"\\Temp\\SHELL.nb0", 49151, 49151},        {u"\\Temp\\BROWSING.nb0", 15141, 15141},
+        {u"\\Temp\\COREAPPS.nb0", 85037, 85037},     {u"\\Temp\\SYNC.nb0", 169165, 169165},
+        {u"\\Temp\\24MAPPS.nb0", 254002, 254002},    {u"\\Temp\\24MCONSUMER.nb0", 206168, 206168},
+        {u"\\Temp\\MISC_1.nb0", 37003, 231197},      {u"\\Temp\\MISC_2.nb0", 202230, 229003},
+        {u"\\Temp\\MISC_3.nb0", 0, 0},               {u"\\Temp\\MISC_4.nb0", 0, 0},
+    };
+    for (uint32_t i = 0; i < kExpectedChecksumCount; ++i) {
+        const ExpectedChecksum& row = ExpectedChecksums[i];
+        EXPECT_EQ(std::u16string(row.path), release[i].path) << "row " << i;
+        EXPECT_EQ(row.advanced, release[i].advanced) << "row " << i;
+        EXPECT_EQ(row.basic, release[i].basic) << "row " << i;
+        EXPECT_EQ(ExpectedChecksumFor(row, true), release[i].advanced) << "row " << i;
+        EXPECT_EQ(ExpectedChecksumFor(row, false), release[i].basic) << "row " << i;
+    }
+}
+
 // Every expected value must be a checksum some file can have, or no copy could pass.
 TEST(ExpectedChecksums, AreReachableValues) {
     for (const ExpectedChecksum& row : ExpectedChecksums) {

@@ -48,6 +48,31 @@ TEST(IsCheckSumOk, ConsultsOnlyTheColumnOfTheDetectedModel) {
     }
 }
 
+// Known values of the kernel segment: 123019 on an advanced handheld, 182108 on a basic one.
+TEST(IsCheckSumOk, KernelSegmentNeedsTheValueOfItsModel) {
+    struct Case {
+        tova::Model model;
+        SegmentChecksum kernel;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {tova::Model::kAdvanced, 123019, S_OK},
+        {tova::Model::kBasic, 182108, S_OK},
+        {tova::Model::kAdvanced, 182108, E_FAIL},
+        {tova::Model::kBasic, 123019, E_FAIL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kernel " << c.kernel << " on a "
+                                        << (c.model == tova::Model::kAdvanced ? "advanced" : "basic")
+                                        << " handheld");
+        EmulatedHandheld handheld(ConfigFor(c.model));
+        ASSERT_TRUE(handheld.Ready());
+        ASSERT_TRUE(WriteSegmentFiles(handheld.Machine(), c.model == tova::Model::kAdvanced));
+        ASSERT_TRUE(handheld.Machine().Store().WriteFile(u"\\Temp\\Kernel.nb0", BytesWithChecksum(c.kernel)));
+        EXPECT_EQ(handheld.InvokeWithAll("IsCheckSumOk").hr, c.expected);
+    }
+}
+
 // The files of the basic column differ from the advanced one only in rows 1, 2, 9 and 10.
 TEST(IsCheckSumOk, AnyOneDamagedFileFails) {
     EmulatedHandheld handheld(ConfigFor(tova::Model::kBasic));

@@ -56,6 +56,7 @@ EmulatedHandheld::EmulatedHandheld(tova::MachineConfig config, RomFacts rom)
     tova::SetTimeScale(0.01);
     config.bootDelayMs = 10;
     machine_ = tova::Machine::Create(folder_, config, FlashImageFor(config, rom));
+    watchdog_ = std::make_unique<tova::testing::HandheldWatchdog>(*machine_, kServiceBudget);
     if (!machine_->Boot()) {
         ADD_FAILURE() << "the emulated handheld did not boot";
         return;
@@ -64,6 +65,7 @@ EmulatedHandheld::EmulatedHandheld(tova::MachineConfig config, RomFacts rom)
 }
 
 EmulatedHandheld::~EmulatedHandheld() {
+    watchdog_.reset();
     machine_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);

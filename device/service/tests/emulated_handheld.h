@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "handheld_watchdog.h"
 #include "shared/rom_identity.h"
 #include "tova/machine.h"
 #include "wince/types.h"
@@ -34,7 +35,9 @@ struct InvokeResult {
 class EmulatedHandheld {
 public:
     // Powers on a fresh handheld and installs the built module. Fails the calling test
-    // (ASSERT-style, check Ready()) when any step does not work.
+    // (ASSERT-style, check Ready()) when any step does not work. A call that never returns
+    // (a model detection that never settles keeps asking) is cut off by the handheld's
+    // watchdog, which fails the test.
     EmulatedHandheld(tova::MachineConfig config, RomFacts rom = {});
     ~EmulatedHandheld();
 
@@ -59,11 +62,15 @@ public:
 private:
     std::filesystem::path folder_;
     std::unique_ptr<tova::Machine> machine_;
+    std::unique_ptr<tova::testing::HandheldWatchdog> watchdog_;
     bool ready_ = false;
 };
 
 // Nominal milliseconds to wait for a boot; the tests run the clock fast.
 inline constexpr uint64_t kBootWaitMs = 600000;
+// A handheld's whole life in a test takes a few nominal seconds; ten minutes is a call
+// that never returns.
+inline constexpr tova::testing::WatchdogBudget kServiceBudget{.nominalLimitMs = 600000};
 
 std::filesystem::path BuiltModulePath();
 

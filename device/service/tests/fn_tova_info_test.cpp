@@ -173,6 +173,7 @@ TEST(FnTOVAInfo, ModelQueryAnsweringGarbageIsAskedAgainUntilItSettles) {
         EmulatedHandheld handheld(config);
         ASSERT_TRUE(handheld.Ready());
         const size_t before = handheld.Machine().IoctlLog().size();
+        const size_t sleepsBefore = handheld.Machine().Sleeps().size();
 
         const InvokeResult r = handheld.InvokeWithAll("FnTOVAInfo");
         ASSERT_EQ(r.hr, S_OK);
@@ -181,6 +182,10 @@ TEST(FnTOVAInfo, ModelQueryAnsweringGarbageIsAskedAgainUntilItSettles) {
         std::memcpy(&memoryConfig, r.output.data() + 28, 4);
         EXPECT_EQ(memoryConfig, config.Addresses().memoryConfig);
         EXPECT_EQ(ModelQueries(handheld.Machine().IoctlLog(), before), 4u);
+        const std::vector<uint32_t> sleeps = handheld.Machine().Sleeps();
+        EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + long(sleepsBefore), sleeps.end()),
+                  (std::vector<uint32_t>{5, 5, 5}))
+            << "5 ms between one asking and the next";
     }
 }
 

@@ -387,5 +387,27 @@ TEST_F(FlashTest, ResetReturnsToReadArrayAndKeepsLocks) {
     EXPECT_EQ(ReadStatus(bus, kFlashBase), kBothReady);
 }
 
+TEST_F(FlashTest, CommandLogKeepsEveryWriteInOrderUntilItIsFull) {
+    flash.ClearLog();
+    bus.Write32(kFlashBase + kBlock5, kWriteToBuffer);
+    bus.Write16(kFlashBase + kBlock5 + 2, 0x0003);
+    bus.Write32(kFlashBase + kBlock5, 0x12345678);  // whatever it means to the chips
+    std::vector<FlashBusWrite> log = flash.BusWrites();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].offset, kBlock5);
+    EXPECT_EQ(log[0].value, kWriteToBuffer);
+    EXPECT_EQ(log[0].width, 4u);
+    EXPECT_EQ(log[1].offset, kBlock5 + 2);
+    EXPECT_EQ(log[1].value, 0x0003u);
+    EXPECT_EQ(log[1].width, 2u);
+    EXPECT_EQ(log[2].value, 0x12345678u);
+
+    for (size_t i = 0; i < FlashModel::kKeptBusWrites; ++i) bus.Write32(kFlashBase, kReadArray);
+    EXPECT_EQ(flash.BusWrites().size(), FlashModel::kKeptBusWrites);
+    EXPECT_EQ(flash.BusWrites()[0].value, kWriteToBuffer) << "the first writes are the ones kept";
+    flash.ClearLog();
+    EXPECT_TRUE(flash.BusWrites().empty());
+}
+
 }  // namespace
 }  // namespace tova::hw::test

@@ -17,8 +17,23 @@ inline constexpr uint32_t kBothReady = 0x00800080;
 // A command byte in both halves of the bus word.
 constexpr uint32_t Both(uint16_t command) { return uint32_t(command) | uint32_t(command) << 16; }
 
-inline void ReadArrayMode(Bus& bus, uint32_t address) { bus.Write32(address, Both(0xFF)); }
-inline void ClearStatus(Bus& bus, uint32_t address) { bus.Write32(address, Both(0x50)); }
+// The datasheet's command words as a driver writes them to both chips. Tests of the
+// flasher's driver hold its command log against these, not against the driver's own names.
+inline constexpr uint32_t kReadArray = Both(0xFF);
+inline constexpr uint32_t kReadStatus = Both(0x70);
+inline constexpr uint32_t kClearStatus = Both(0x50);
+inline constexpr uint32_t kReadIdentifier = Both(0x90);
+inline constexpr uint32_t kBlockErase = Both(0x20);
+inline constexpr uint32_t kConfirm = Both(0xD0);  // erase, buffer and clear-locks confirm
+inline constexpr uint32_t kWriteToBuffer = Both(0xE8);
+inline constexpr uint32_t kWordProgram = Both(0x40);
+inline constexpr uint32_t kLockSetup = Both(0x60);
+inline constexpr uint32_t kSetLockBit = Both(0x01);  // after kLockSetup
+// The count word of a write to buffer: words - 1 in each chip.
+constexpr uint32_t BufferCount(uint16_t wordsPerChip) { return Both(uint16_t(wordsPerChip - 1)); }
+
+inline void ReadArrayMode(Bus& bus, uint32_t address) { bus.Write32(address, kReadArray); }
+inline void ClearStatus(Bus& bus, uint32_t address) { bus.Write32(address, kClearStatus); }
 
 // Polls until both chips report ready (at most `limit` reads); returns the last status word.
 inline uint32_t WaitReady(Bus& bus, uint32_t address, uint32_t limit = 1000) {
@@ -32,13 +47,13 @@ inline uint32_t WaitReady(Bus& bus, uint32_t address, uint32_t limit = 1000) {
 }
 
 inline uint32_t ReadStatus(Bus& bus, uint32_t address) {
-    bus.Write32(address, Both(0x70));
+    bus.Write32(address, kReadStatus);
     return WaitReady(bus, address);
 }
 
 // Block erase and confirm; returns the status once both chips are ready.
-inline uint32_t BlockErase(Bus& bus, uint32_t address, uint32_t confirm = Both(0xD0)) {
-    bus.Write32(address, Both(0x20));
+inline uint32_t BlockErase(Bus& bus, uint32_t address, uint32_t confirm = kConfirm) {
+    bus.Write32(address, kBlockErase);
     bus.Write32(address, confirm);
     return WaitReady(bus, address);
 }
@@ -46,16 +61,15 @@ inline uint32_t BlockErase(Bus& bus, uint32_t address, uint32_t confirm = Both(0
 // Write to buffer: request (waiting for the buffer), count, the words, confirm. Returns the
 // status once both chips are ready, or the extended status when no buffer came.
 inline uint32_t WriteToBuffer(Bus& bus, uint32_t address, const std::vector<uint32_t>& words,
-                              uint32_t confirm = Both(0xD0)) {
+                              uint32_t confirm = kConfirm) {
     uint32_t extended = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        bus.Write32(address, Both(0xE8));
+        bus.Write32(address, kWriteToBuffer);
         extended = bus.Read32(address);
         if ((extended & kBothReady) == kBothReady) break;
     }
     if ((extended & kBothReady) != kBothReady) return extended;
-    uint32_t count = uint32_t(words.size() - 1);
-    bus.Write32(address, count | count << 16);
+    bus.Write32(address, BufferCount(uint16_t(words.size())));
     for (size_t i = 0; i < words.size(); ++i) bus.Write32(address + uint32_t(i) * 4, words[i]);
     bus.Write32(address, confirm);
     return WaitReady(bus, address);
@@ -68,21 +82,21 @@ inline uint32_t WordProgram(Bus& bus, uint32_t address, uint32_t value, uint16_t
 }
 
 inline uint32_t SetBlockLock(Bus& bus, uint32_t blockAddress) {
-    bus.Write32(blockAddress, Both(0x60));
-    bus.Write32(blockAddress, Both(0x01));
+    bus.Write32(blockAddress, kLockSetup);
+    bus.Write32(blockAddress, kSetLockBit);
     return WaitReady(bus, blockAddress);
 }
 
 inline uint32_t ClearBlockLocks(Bus& bus, uint32_t address) {
-    bus.Write32(address, Both(0x60));
-    bus.Write32(address, Both(0xD0));
+    bus.Write32(address, kLockSetup);
+    bus.Write32(address, kConfirm);
     return WaitReady(bus, address);
 }
 
 // Read identifier, then the identifier word `word` (a 32-bit bus word: both chips) counted
 // from `blockAddress`.
 inline uint32_t ReadIdentifier(Bus& bus, uint32_t blockAddress, uint32_t word) {
-    bus.Write32(blockAddress, Both(0x90));
+    bus.Write32(blockAddress, kReadIdentifier);
     return bus.Read32(blockAddress + word * 4);
 }
 

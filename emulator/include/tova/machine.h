@@ -213,6 +213,8 @@ public:
     virtual bool InterruptsMasked() const = 0;
     // Sleep calls made after interrupts were masked (the boot that masked them).
     virtual uint32_t SleepViolations() const = 0;
+    // What device code asked each Sleep for (nominal ms), in order: the first 4096 calls.
+    virtual std::vector<uint32_t> Sleeps() const = 0;
     // Flash fault knobs as text, e.g. ("busy-before", "1 10"); they persist with Save.
     // Knobs: busy-before CHIP POLLS|forever, busy-during CHIP POLLS|forever,
     // fail-erase CHIP BLOCK [TIMES], fail-program CHIP OFFSET [TIMES],

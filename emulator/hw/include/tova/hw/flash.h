@@ -91,6 +91,13 @@ struct FlashNote {
     uint16_t value;
 };
 
+// One write as the bus brought it (command, count or data word), at its bus offset.
+struct FlashBusWrite {
+    uint32_t offset;
+    uint32_t value;
+    unsigned width;
+};
+
 // How long a chip stays busy: status reads while busy (deterministic), or, when the model
 // counts in time, nominal durations on the scaled clock.
 struct FlashTiming {
@@ -190,7 +197,11 @@ public:
     static constexpr size_t kKeptNotes = 4096;
     std::vector<FlashNote> Notes() const;
     uint64_t NoteCount(FlashNoteKind kind) const;
-    // Clears the operation log, notes and erase counters.
+    // The command log: the first kKeptBusWrites writes, in order, so that a test can hold a
+    // driver's command sequences against the datasheet's.
+    static constexpr size_t kKeptBusWrites = 4096;
+    std::vector<FlashBusWrite> BusWrites() const;
+    // Clears the operation log, notes, command log and erase counters.
     void ClearLog();
 
 private:
@@ -289,6 +300,7 @@ private:
     std::vector<std::function<void()>> powerCutListeners_;
     std::vector<FlashOperation> operations_;
     std::vector<FlashNote> notes_;
+    std::vector<FlashBusWrite> busWrites_;
     std::array<uint64_t, kFlashNoteKinds> noteCounts_{};
 };
 
