@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <string>
 
@@ -553,25 +554,29 @@ TEST_F(ProgressRun, BarsAppearSevenSecondsAfterOpeningWhileLinked) {
     StartHandheld();
     StartLinkMonitor();
     RemoveProgramFile(kServiceLibraryFileName);  // the worker stops right after showing them
-    uint64_t openedAt = 0, shownAt = 0;
-    std::optional<DialogState> shown;
+    // The worker's next step begins once the page's thread has shown the bars; the failure
+    // that follows leaves them as they were shown.
+    std::atomic<uint64_t> shownAt{0};
+    update_worker_testing::SetStepHook([&shownAt](Step step) {
+        if (step == Step::kCopyServiceLibrary) shownAt = tova::NominalNowMs();
+    });
+    uint64_t openedAt = 0;
     ProgressPage page;
     LambdaDriver driver;
-    driver.onIdle = [&](const DialogState& state) {
+    driver.onIdle = [&](const DialogState&) {
         if (openedAt == 0) openedAt = tova::NominalNowMs();
-        if (!shown && state.Find(ui::IDC_OVERALL_PROGRESS)->visible) {
-            shownAt = tova::NominalNowMs();
-            shown = state;
-        }
         return UserAction::None();
     };
     EXPECT_EQ(RunPage(page, driver), 0);
-    ASSERT_TRUE(shown);
+    ASSERT_NE(shownAt.load(), 0u) << "the bars were never shown";
     EXPECT_GE(shownAt - openedAt, 7000u);
     EXPECT_LE(shownAt - openedAt, 7000u + 700u);
+    std::optional<DialogState> shown = host_->LastState(ui::IDD_PROGRESS);
+    ASSERT_TRUE(shown);
     EXPECT_EQ(shown->Find(ui::IDC_PROGRESS_TEXT)->text, "Copy Files...5%");
     EXPECT_TRUE(shown->Find(ui::IDC_PROGRESS_TEXT)->visible);
     EXPECT_TRUE(shown->Find(ui::IDC_FILE_PROGRESS)->visible);
+    EXPECT_TRUE(shown->Find(ui::IDC_OVERALL_PROGRESS)->visible);
     EXPECT_EQ(shown->Find(ui::IDC_OVERALL_PROGRESS)->pos, 3);
 }
 

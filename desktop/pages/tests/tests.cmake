@@ -5,7 +5,7 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
   target_include_directories(wizard_test_fixture PUBLIC tests)
   target_link_libraries(wizard_test_fixture
     PUBLIC desktop_wizard desktop_pages ui_headless tova_emulator tova_link romimage GTest::gtest
-           handheld_link_fixture
+           handheld_link_fixture handheld_watchdog
     PRIVATE tova_options)
   target_compile_definitions(wizard_test_fixture PRIVATE
     HARLIX_MODULE_FILE="$<TARGET_FILE:harlix>" VELKOR_MODULE_FILE="$<TARGET_FILE:velkor>")

@@ -127,6 +127,7 @@ void WizardTest::TearDown() {
 
     if (server_) server_->Stop();
     server_.reset();
+    handheldGuard_.reset();
     machine_.reset();
     rapi::SetEndpoint("");
     SetProgramPathReader(nullptr);
@@ -152,6 +153,11 @@ void WizardTest::StartHandheld(const HandheldSpec& spec) {
     if (!spec.recognised) config.identifier[15] ^= 0xFF;
     machine_ = tova::Machine::Create(root_ / "handheld", config, RomFor(spec));
     ASSERT_TRUE(machine_->Boot()) << "the emulated handheld did not boot";
+    // The flasher retries a flash fault for ever, as it must: past the budget the handheld
+    // loses power and the test fails with the reason instead of hanging.
+    tova::testing::WatchdogBudget budget;
+    budget.erasesOfOneBlock = 16;
+    handheldGuard_ = std::make_unique<tova::testing::HandheldWatchdog>(*machine_, budget);
     server_ = std::make_unique<tova::link::LinkServer>(*machine_, 0);
     rapi::SetEndpoint("127.0.0.1:" + std::to_string(server_->Port()));
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "handheld_link_fixture.h"
+#include "handheld_watchdog.h"
 #include "tova/link/link_server.h"
 #include "tova/machine.h"
 #include "ui/driver.h"
@@ -103,6 +104,7 @@ private:
     std::filesystem::path workFolder_;
     std::filesystem::path previousDirectory_;
     std::unique_ptr<tova::Machine> machine_;
+    std::unique_ptr<tova::testing::HandheldWatchdog> handheldGuard_;
     std::unique_ptr<tova::link::LinkServer> server_;
     std::thread watchdog_;
     bool monitorStarted_ = false;
