@@ -12,14 +12,18 @@
 //  288  protection registers  9 little-endian u16 per chip
 //  324  block map             one byte per bus block: 1 = its 256 KiB follow, 0 = erased
 //  452  the stored blocks in ascending order, bus byte order
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
+#include <span>
 #include <system_error>
 
 #include "tova/hw/flash.h"
@@ -81,66 +85,121 @@ uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, 
     return crc;
 }
 
-}  // namespace
-
-void FlashModel::Save(const std::filesystem::path& path) const {
+// Writes `parts` to path + ".tmp", puts it on the storage and renames it over `path`, so
+// that neither a failure part-way nor a crash ever leaves a half-written file where the
+// last good one was.
+void ReplaceFile(const std::filesystem::path& path, std::initializer_list<std::span<const uint8_t>> parts) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
-    {
-        File out(std::fopen(temporary.c_str(), "wb"));
-        if (!out) Fail(temporary, std::string("cannot create: ") + std::strerror(errno));
-        auto failWrite = [&] {
-            int error = errno;
-            out.reset();
-            std::filesystem::remove(temporary);
-            Fail(temporary, std::string("cannot write: ") + std::strerror(error));
-        };
-
-        Fixed f{};
-        std::memcpy(f.header, kMagic, sizeof kMagic);
-        PutU32(&f.header[8], kFormatVersion);
-        PutU32(&f.header[12], kFlashArrayBytes);
-        PutU32(&f.header[16], kFlashChipCount);
-        PutU32(&f.header[20], kFlashBlockCount);
-
-        std::lock_guard lock(mutex_);
-        uint32_t stored = 0;
-        for (unsigned c = 0; c < kFlashChipCount; ++c) {
-            for (uint32_t b = 0; b < kFlashBlockCount; ++b) f.Locks()[c * kFlashBlockCount + b] = chips_[c].locked[b];
-            for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
-                uint16_t w = chips_[c].protection[i];
-                f.Protection()[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
-                f.Protection()[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
-            }
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) Fail(temporary, std::string("cannot create: ") + std::strerror(errno));
+    auto failWith = [&](const char* what) {
+        int error = errno;
+        ::close(fd);
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        Fail(temporary, std::string(what) + std::strerror(error));
+    };
+    for (std::span<const uint8_t> part : parts) {
+        for (size_t done = 0; done < part.size();) {
+            ssize_t n = ::write(fd, part.data() + done, part.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) failWith("cannot write: ");
+            done += size_t(n);
         }
-        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
-            f.Map()[b] = touched_[b];
-            stored += touched_[b];
-        }
-        PutU32(&f.header[28], stored);
-
-        uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
-        if (std::fwrite(&f, 1, sizeof f, out.get()) != sizeof f) failWrite();
-        std::vector<uint8_t> block(kFlashBusBlockBytes);
-        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
-            if (!touched_[b]) continue;
-            CopyOut(b * kFlashBusBlockBytes, kFlashBusBlockBytes, block.data());
-            crc = Crc(crc, block.data(), block.size());
-            if (std::fwrite(block.data(), 1, block.size(), out.get()) != block.size()) failWrite();
-        }
-        uint8_t crcBytes[4];
-        PutU32(crcBytes, crc);
-        if (std::fseek(out.get(), 24, SEEK_SET) != 0 || std::fwrite(crcBytes, 1, 4, out.get()) != 4 ||
-            std::fflush(out.get()) != 0)
-            failWrite();
     }
-    // Renamed over the target only once complete, so that a failure part-way never leaves
-    // a half-written image where the last good one was.
+    if (::fdatasync(fd) != 0) failWith("cannot write: ");
+    if (::close(fd) != 0) {
+        fd = -1;
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        Fail(temporary, std::string("cannot write: ") + std::strerror(errno));
+    }
     std::error_code error;
     std::filesystem::rename(temporary, path, error);
     if (error) {
-        std::filesystem::remove(temporary);
+        std::filesystem::remove(temporary, error);
         Fail(path, "cannot replace: " + error.message());
+    }
+    // The rename itself is on the storage once the folder is.
+    std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+}  // namespace
+
+// Size and modification time: a file put there by anyone else is written again.
+FlashModel::FileStamp FlashModel::StampOf(const std::filesystem::path& path) {
+    std::error_code error;
+    FileStamp stamp{std::filesystem::file_size(path, error), {}};
+    if (error) return {};
+    stamp.modified = std::filesystem::last_write_time(path, error);
+    return error ? FileStamp{} : stamp;
+}
+
+// What a save writes, taken under the model's lock so that the file is one moment's state.
+struct FlashModel::Snapshot {
+    Fixed fixed{};
+    std::vector<uint8_t> blocks;  // the stored blocks, bus byte order
+};
+
+bool FlashModel::TakeSnapshot(const std::filesystem::path& path, Snapshot& s) const {
+    Fixed& f = s.fixed;
+    std::memcpy(f.header, kMagic, sizeof kMagic);
+    PutU32(&f.header[8], kFormatVersion);
+    PutU32(&f.header[12], kFlashArrayBytes);
+    PutU32(&f.header[16], kFlashChipCount);
+    PutU32(&f.header[20], kFlashBlockCount);
+
+    std::lock_guard lock(mutex_);
+    if (!unsaved_ && savedAs_ == path && StampOf(path) == savedStamp_) return false;
+    uint32_t stored = 0;
+    for (unsigned c = 0; c < kFlashChipCount; ++c) {
+        for (uint32_t b = 0; b < kFlashBlockCount; ++b) f.Locks()[c * kFlashBlockCount + b] = chips_[c].locked[b];
+        for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
+            uint16_t w = chips_[c].protection[i];
+            f.Protection()[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
+            f.Protection()[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
+        }
+    }
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        f.Map()[b] = touched_[b];
+        stored += touched_[b];
+    }
+    PutU32(&f.header[28], stored);
+    s.blocks.resize(size_t(stored) * kFlashBusBlockBytes);
+    uint8_t* to = s.blocks.data();
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        if (!touched_[b]) continue;
+        CopyOut(b * kFlashBusBlockBytes, kFlashBusBlockBytes, to);
+        to += kFlashBusBlockBytes;
+    }
+    // Changes from here on make the model unsaved again; a failed save does too.
+    unsaved_ = false;
+    savedAs_ = path;
+    return true;
+}
+
+void FlashModel::Save(const std::filesystem::path& path) const {
+    Snapshot s;
+    if (!TakeSnapshot(path, s)) return;
+    try {
+        uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), s.fixed.fixed, kFixedBytes);
+        crc = Crc(crc, s.blocks.data(), s.blocks.size());
+        PutU32(&s.fixed.header[24], crc);
+        ReplaceFile(path, {{reinterpret_cast<const uint8_t*>(&s.fixed), sizeof s.fixed},
+                           {s.blocks.data(), s.blocks.size()}});
+        FileStamp stamp = StampOf(path);
+        std::lock_guard lock(mutex_);
+        savedStamp_ = stamp;
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        unsaved_ = true;
+        throw;
     }
 }
 
@@ -188,8 +247,12 @@ void FlashModel::Load(const std::filesystem::path& path) {
     });
     if (again != crc) Fail(path, "changed while being read");
 
+    FileStamp stamp = StampOf(path);
     std::lock_guard lock(mutex_);
     cells_ = std::move(cells);
+    savedAs_ = path;
+    savedStamp_ = stamp;
+    unsaved_ = false;
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) touched_[b] = f.Map()[b] != 0;
     for (unsigned c = 0; c < kFlashChipCount; ++c) {
         for (uint32_t b = 0; b < kFlashBlockCount; ++b) chips_[c].locked[b] = f.Locks()[c * kFlashBlockCount + b] != 0;

@@ -346,11 +346,11 @@ void MachineImpl::NotifyLink() {
 
 // ---- Device calls ------------------------------------------------------------------------
 
-std::shared_lock<std::shared_mutex> MachineImpl::EnterPlatform() {
-    std::shared_lock lock(haltMutex_);
+CallGate::Pass MachineImpl::EnterPlatform() {
+    CallGate::Pass pass(haltGate_);
     uint64_t mine = CurrentDeviceContext().generation;
     if (mine != 0 && mine != generation_.load()) throw MachineHalted{};
-    return lock;
+    return pass;
 }
 
 void MachineImpl::SleepFor(uint32_t ms) {
