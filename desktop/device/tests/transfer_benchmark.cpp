@@ -3,6 +3,7 @@
 // capacity the copy uses; the pauses themselves are the copy's design, not its speed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 
 double g_copyBytesPerSecond = 0;
 double g_socketBytesPerSecond = 0;
+double g_requestResponseBytesPerSecond = 0;
 
 class NullWindow : public ui::MessageTarget {
 public:
@@ -77,6 +79,87 @@ void BM_CopySegments(benchmark::State& state) {
     fs::remove_all(root);
 }
 BENCHMARK(BM_CopySegments)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// A connected loopback pair with Nagle off on both ends, as the link has it.
+struct LoopbackPair {
+    int a = -1, b = -1;
+    bool Open() {
+        int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bool ok = ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                  ::listen(listener, 1) == 0 &&
+                  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+        if (ok) {
+            a = ::socket(AF_INET, SOCK_STREAM, 0);
+            ok = ::connect(a, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        }
+        if (ok) b = ::accept(listener, nullptr, nullptr);
+        ::close(listener);
+        int one = 1;
+        if (a >= 0) setsockopt(a, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (b >= 0) setsockopt(b, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return ok && b >= 0;
+    }
+    ~LoopbackPair() {
+        if (a >= 0) ::close(a);
+        if (b >= 0) ::close(b);
+    }
+};
+
+bool ReceiveAll(int fd, uint8_t* to, size_t length) {
+    for (size_t got = 0; got < length;) {
+        ssize_t n = ::recv(fd, to + got, length - got, 0);
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    return true;
+}
+
+bool SendAll(int fd, const uint8_t* from, size_t length) {
+    for (size_t sent = 0; sent < length;) {
+        ssize_t n = ::send(fd, from + sent, length - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += size_t(n);
+    }
+    return true;
+}
+
+// The fair limit for a copy with one chunk in flight: the same bytes as 16 KiB requests
+// (with a small header), each answered by a small reply before the next one goes.
+void BM_LoopbackRequestResponse(benchmark::State& state) {
+    LoopbackPair pair;
+    if (!pair.Open()) {
+        state.SkipWithError("cannot connect on loopback");
+        return;
+    }
+    constexpr size_t kHeader = 16, kReply = 16;
+    constexpr uint64_t kRequests = kPackageSegmentsBytes / kCopyChunkBytes;
+    std::thread server([fd = pair.b] {
+        std::vector<uint8_t> in(kHeader + kCopyChunkBytes), out(kReply, 1);
+        while (ReceiveAll(fd, in.data(), in.size()) && SendAll(fd, out.data(), out.size())) {
+        }
+    });
+    std::vector<uint8_t> request(kHeader + kCopyChunkBytes, 0x5A), reply(kReply);
+    double seconds = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        for (uint64_t i = 0; i < kRequests; ++i) {
+            if (!SendAll(pair.a, request.data(), request.size()) || !ReceiveAll(pair.a, reply.data(), reply.size())) {
+                state.SkipWithError("loopback exchange failed");
+                break;
+            }
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    ::shutdown(pair.a, SHUT_RDWR);
+    server.join();
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPackageSegmentsBytes);
+    if (seconds > 0) g_requestResponseBytesPerSecond = double(state.iterations()) * kPackageSegmentsBytes / seconds;
+}
+BENCHMARK(BM_LoopbackRequestResponse)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 // The same number of bytes in the same chunk size, streamed one way over a loopback TCP
 // connection, ending when the receiver has them all.
@@ -141,5 +224,9 @@ int main(int argc, char** argv) {
         std::printf("CopySegments %.1f MB/s, raw loopback socket %.1f MB/s, ratio %.3f\n",
                     g_copyBytesPerSecond / 1e6, g_socketBytesPerSecond / 1e6,
                     g_copyBytesPerSecond / g_socketBytesPerSecond);
+    if (g_copyBytesPerSecond > 0 && g_requestResponseBytesPerSecond > 0)
+        std::printf("CopySegments %.1f MB/s, 16 KiB request/response loop %.1f MB/s, ratio %.3f\n",
+                    g_copyBytesPerSecond / 1e6, g_requestResponseBytesPerSecond / 1e6,
+                    g_copyBytesPerSecond / g_requestResponseBytesPerSecond);
     return 0;
 }
