@@ -257,7 +257,9 @@ void FlashModel::OnPowerCut(std::function<void()> listener) {
 // ---- Counters and logs ---------------------------------------------------------------------
 
 void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t offset, uint32_t words) {
-    operations_.push_back(FlashOperation{kind, uint8_t(chip), ok, offset, words});
+    // Eight bytes an entry: a flashing logs close to a million of them.
+    operations_.push_back(uint64_t(offset) << 32 | uint64_t(words) << 8 | uint64_t(ok) << 4 |
+                          uint64_t(chip) << 3 | uint64_t(kind));
 }
 
 void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {
@@ -274,7 +276,13 @@ uint32_t FlashModel::EraseCount(unsigned chip, uint32_t block) const {
 
 std::vector<FlashOperation> FlashModel::Operations() const {
     std::lock_guard lock(mutex_);
-    return operations_;
+    std::vector<FlashOperation> operations;
+    operations.reserve(operations_.size());
+    for (uint64_t packed : operations_)
+        operations.push_back(FlashOperation{FlashOperationKind(packed & 7), uint8_t(packed >> 3 & 1),
+                                            bool(packed >> 4 & 1), uint32_t(packed >> 32),
+                                            uint32_t(packed >> 8 & 0xFFFFFF)});
+    return operations;
 }
 
 std::vector<FlashOperation> FlashModel::BufferedWrites() const {

@@ -346,13 +346,6 @@ void MachineImpl::NotifyLink() {
 
 // ---- Device calls ------------------------------------------------------------------------
 
-CallGate::Pass MachineImpl::EnterPlatform() {
-    CallGate::Pass pass(haltGate_);
-    uint64_t mine = CurrentDeviceContext().generation;
-    if (mine != 0 && mine != generation_.load()) throw MachineHalted{};
-    return pass;
-}
-
 void MachineImpl::SleepFor(uint32_t ms) {
     uint64_t mine = CurrentDeviceContext().generation;
     if (mine != 0 && mine != generation_.load()) throw MachineHalted{};

@@ -103,7 +103,12 @@ public:
     // ---- For the Windows CE API implementation ----
     // Entered by every API call and hardware access: throws MachineHalted into a device
     // thread whose boot has ended, and keeps a reset from going on while the call runs.
-    CallGate::Pass EnterPlatform();
+    CallGate::Pass EnterPlatform() {
+        CallGate::Pass pass(haltGate_);
+        uint64_t mine = CurrentDeviceContext().generation;
+        if (mine != 0 && mine != generation_.load()) throw MachineHalted{};
+        return pass;
+    }
     // Sleep on the scaled clock; wakes early (and throws) when the caller's boot ends.
     void SleepFor(uint32_t ms);
     void MaskInterrupts() { masked_ = true; }

@@ -302,7 +302,8 @@ private:
     bool powerCutArmed_ = false;
     bool powerCutFired_ = false;  // set inside the lock, listeners run after it
     std::vector<std::function<void()>> powerCutListeners_;
-    std::vector<FlashOperation> operations_;
+    // FlashOperation packed: offset in the high half, then 24 bits of words, ok, chip, kind.
+    std::vector<uint64_t> operations_;
     std::vector<FlashNote> notes_;
     std::array<uint64_t, kFlashNoteKinds> noteCounts_{};
 };
