@@ -69,20 +69,29 @@ struct Fixed {
     uint8_t* Map() { return fixed + kLockBytes + kProtectionBytes; }
 };
 
-// Reads the stored blocks after the fixed part, handing each to `take`, and returns the
-// CRC of the fixed part and the blocks.
-template <typename Take>
-uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, Take take) {
+// Reads the stored blocks after the fixed part straight into their places in `cells`, as
+// they are in the file (not yet inverted), and returns the CRC of the fixed part and the
+// blocks.
+uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, uint8_t* cells) {
     if (std::fseek(in, long(kBlocksAt), SEEK_SET) != 0) Fail(path, "cannot seek");
     uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
-    std::vector<uint8_t> block(kFlashBusBlockBytes);
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
         if (!f.Map()[b]) continue;
-        if (std::fread(block.data(), 1, block.size(), in) != block.size()) Fail(path, "truncated while reading");
-        crc = Crc(crc, block.data(), block.size());
-        take(b, block.data());
+        uint8_t* block = cells + size_t(b) * kFlashBusBlockBytes;
+        if (std::fread(block, 1, kFlashBusBlockBytes, in) != kFlashBusBlockBytes) Fail(path, "truncated while reading");
+        crc = Crc(crc, block, kFlashBusBlockBytes);
     }
     return crc;
+}
+
+// Cells hold the array inverted; a block read from the file is turned round in place.
+void InvertBlock(uint8_t* block) {
+    for (size_t i = 0; i < kFlashBusBlockBytes; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, block + i, 8);
+        word = ~word;
+        std::memcpy(block + i, &word, 8);
+    }
 }
 
 // Writes `parts` to path + ".tmp", puts it on the storage and renames it over `path`, so
@@ -208,6 +217,8 @@ void FlashModel::Load(const std::filesystem::path& path) {
     auto size = std::filesystem::file_size(path, error);
     if (error) Fail(path, "cannot read: " + error.message());
     if (size < kHeaderBytes) Fail(path, "too short to be a flash image (" + std::to_string(size) + " bytes)");
+    // Taken first: a file replaced while it is read then counts as someone else's.
+    FileStamp stamp = StampOf(path);
     File in(std::fopen(path.c_str(), "rb"));
     if (!in) Fail(path, std::string("cannot open: ") + std::strerror(errno));
 
@@ -226,9 +237,6 @@ void FlashModel::Load(const std::filesystem::path& path) {
         Fail(path, "wrong size: " + std::to_string(size) + " bytes, expected " + std::to_string(expected));
     if (std::fread(f.fixed, 1, kFixedBytes, in.get()) != kFixedBytes) Fail(path, "truncated while reading");
 
-    // First pass: the whole file must check out before anything changes.
-    uint32_t crc = ReadBlocks(in.get(), f, path, [](uint32_t, const uint8_t*) {});
-    if (crc != GetU32(&f.header[24])) Fail(path, "corrupt (checksum mismatch)");
     uint32_t mapped = 0;
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
         if (f.Map()[b] > 1) Fail(path, "corrupt (bad block map)");
@@ -238,16 +246,13 @@ void FlashModel::Load(const std::filesystem::path& path) {
     for (size_t i = 0; i < kLockBytes; ++i)
         if (f.Locks()[i] > 1) Fail(path, "corrupt (bad lock bit)");
 
-    // Second pass into fresh cells, swapped in only if the file still reads the same.
+    // One pass into fresh cells; the model takes them only once the whole file checks out.
     std::unique_ptr<uint8_t[], FreeCells> cells(static_cast<uint8_t*>(std::calloc(kFlashArrayBytes, 1)));
     if (!cells) throw std::bad_alloc();
-    uint32_t again = ReadBlocks(in.get(), f, path, [&](uint32_t b, const uint8_t* data) {
-        uint8_t* to = cells.get() + size_t(b) * kFlashBusBlockBytes;
-        for (uint32_t i = 0; i < kFlashBusBlockBytes; ++i) to[i] = uint8_t(~data[i]);
-    });
-    if (again != crc) Fail(path, "changed while being read");
+    if (ReadBlocks(in.get(), f, path, cells.get()) != GetU32(&f.header[24])) Fail(path, "corrupt (checksum mismatch)");
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b)
+        if (f.Map()[b]) InvertBlock(cells.get() + size_t(b) * kFlashBusBlockBytes);
 
-    FileStamp stamp = StampOf(path);
     std::lock_guard lock(mutex_);
     cells_ = std::move(cells);
     savedAs_ = path;

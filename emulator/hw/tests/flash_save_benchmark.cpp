@@ -1,6 +1,6 @@
 // Saving the flash model after a whole update (every ROM block rewritten) and after a
-// change that touched nothing, beside writing the same bytes to a file with one write and
-// an fsync: the limit the storage sets.
+// change that touched nothing, and loading a whole ROM's file, beside writing the same
+// bytes to a file with one write and an fsync: the limit the storage sets.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -60,6 +60,22 @@ void BM_SaveWithNothingChanged(benchmark::State& state) {
     fs::remove_all(folder);
 }
 BENCHMARK(BM_SaveWithNothingChanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LoadAWholeRom(benchmark::State& state) {
+    fs::path folder = Folder();
+    {
+        FlashModel flash;
+        flash.LoadImage(kRomOffset, Rom(1));
+        flash.Save(folder / "flash.img");
+    }
+    for (auto _ : state) {
+        FlashModel flash;
+        flash.Load(folder / "flash.img");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPackageSegmentsBytes);
+    fs::remove_all(folder);
+}
+BENCHMARK(BM_LoadAWholeRom)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PlainFileWriteOfTheSameBytes(benchmark::State& state) {
     fs::path folder = Folder();
