@@ -51,11 +51,16 @@ void BM_SaveAfterWholeUpdate(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveAfterWholeUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A model holding a whole ROM, saved once to folder/flash.img.
+void SaveARom(FlashModel& flash, const fs::path& folder) {
+    flash.LoadImage(kRomOffset, Rom(1));
+    flash.Save(folder / "flash.img");
+}
+
 void BM_SaveWithNothingChanged(benchmark::State& state) {
     fs::path folder = Folder();
     FlashModel flash;
-    flash.LoadImage(kRomOffset, Rom(1));
-    flash.Save(folder / "flash.img");
+    SaveARom(flash, folder);
     for (auto _ : state) flash.Save(folder / "flash.img");
     fs::remove_all(folder);
 }
@@ -65,8 +70,7 @@ void BM_LoadAWholeRom(benchmark::State& state) {
     fs::path folder = Folder();
     {
         FlashModel flash;
-        flash.LoadImage(kRomOffset, Rom(1));
-        flash.Save(folder / "flash.img");
+        SaveARom(flash, folder);
     }
     for (auto _ : state) {
         FlashModel flash;
