@@ -3,6 +3,12 @@ add_library(tova_options INTERFACE)
 target_compile_options(tova_options INTERFACE
   -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 
+# The emulator's own code, which sits under every guest access: position-independent as
+# everything is, but nothing replaces its functions at load time, so the compiler may inline
+# them into one another.
+add_library(tova_emulator_options INTERFACE)
+target_compile_options(tova_emulator_options INTERFACE -fno-semantic-interposition)
+
 if(TOVA_SANITIZER STREQUAL "address")
   set(_tova_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 elseif(TOVA_SANITIZER STREQUAL "thread")

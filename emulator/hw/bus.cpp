@@ -1,7 +1,6 @@
 #include "tova/hw/bus.h"
 
 #include <algorithm>
-#include <mutex>
 #include <stdexcept>
 
 namespace tova::hw {
@@ -24,6 +23,14 @@ private:
     const AccessContext* saved_;
 };
 
+// The window this thread found last: a guest runs through one window for long stretches.
+// (A table freed with its bus may come back at the same address: the index is checked.)
+struct WindowHint {
+    const void* table = nullptr;
+    size_t index = 0;
+};
+thread_local WindowHint t_hint;
+
 }  // namespace
 
 void BusDevice::ReportGuestError(GuestErrorKind kind, bool write, uint32_t offset, unsigned width,
@@ -41,38 +48,53 @@ void Bus::Map(uint32_t base, uint32_t size, BusDevice& device, std::string name)
     if (size == 0) throw std::invalid_argument("bus window '" + name + "' is empty");
     if (uint64_t(base) + size > 0x100000000ull)
         throw std::invalid_argument("bus window '" + name + "' runs past the 4 GiB space");
-    std::unique_lock lock(windowsMutex_);
-    for (const BusWindow& w : windows_) {
+    std::lock_guard lock(mapMutex_);
+    const WindowTable* current = windows_.load(std::memory_order_relaxed);
+    auto table = std::make_unique<WindowTable>(current ? *current : WindowTable{});
+    for (const BusWindow& w : *table) {
         if (base < uint64_t(w.base) + w.size && w.base < uint64_t(base) + size)
             throw std::invalid_argument("bus window '" + name + "' overlaps '" + w.name + "'");
     }
     device.AttachGuestErrorLog(&guestErrors_);
-    auto at = std::upper_bound(windows_.begin(), windows_.end(), base,
+    auto at = std::upper_bound(table->begin(), table->end(), base,
                                [](uint32_t b, const BusWindow& w) { return b < w.base; });
-    windows_.insert(at, BusWindow{base, size, &device, std::move(name)});
+    table->insert(at, BusWindow{base, size, &device, std::move(name)});
+    windows_.store(table.get(), std::memory_order_release);
+    tables_.push_back(std::move(table));
 }
 
-BusWindow* Bus::Find(uint32_t address) {
-    auto after = std::upper_bound(windows_.begin(), windows_.end(), address,
+const BusWindow* Bus::Find(uint32_t address) const {
+    const WindowTable* table = windows_.load(std::memory_order_acquire);
+    if (!table) return nullptr;
+    if (t_hint.table == table && t_hint.index < table->size()) {
+        const BusWindow& w = (*table)[t_hint.index];
+        if (address - w.base < w.size) return &w;
+    }
+    auto after = std::upper_bound(table->begin(), table->end(), address,
                                   [](uint32_t a, const BusWindow& w) { return a < w.base; });
-    if (after == windows_.begin()) return nullptr;
-    BusWindow& w = *(after - 1);
-    return address - w.base < w.size ? &w : nullptr;
+    if (after == table->begin()) return nullptr;
+    const BusWindow& w = *(after - 1);
+    if (address - w.base >= w.size) return nullptr;
+    t_hint = {table, size_t(after - 1 - table->begin())};
+    return &w;
 }
 
-const BusWindow* Bus::WindowAt(uint32_t address) const {
-    std::shared_lock lock(windowsMutex_);
-    return const_cast<Bus*>(this)->Find(address);
-}
+const BusWindow* Bus::WindowAt(uint32_t address) const { return Find(address); }
 
 std::vector<BusWindow> Bus::Windows() const {
-    std::shared_lock lock(windowsMutex_);
-    return windows_;
+    const WindowTable* table = windows_.load(std::memory_order_acquire);
+    return table ? *table : WindowTable{};
 }
 
 // Logs what is wrong with the access; rounds a misaligned address down. false when the
 // access cannot be carried out at all.
 bool Bus::Check(uint32_t& address, unsigned width, bool write, uint32_t value) {
+    if ((width == 4 || width == 2 || width == 1) && address % width == 0) [[likely]]
+        return true;
+    return CheckIrregular(address, width, write, value);
+}
+
+bool Bus::CheckIrregular(uint32_t& address, unsigned width, bool write, uint32_t value) {
     if (width != 1 && width != 2 && width != 4) {
         guestErrors_.Record({GuestErrorKind::kBadWidth, write, address, width, value, {}, {}});
         return false;
@@ -87,10 +109,8 @@ bool Bus::Check(uint32_t& address, unsigned width, bool write, uint32_t value) {
 
 uint32_t Bus::Read(uint32_t address, unsigned width) {
     if (!Check(address, width, false, 0)) return 0;
-    std::shared_lock lock(windowsMutex_);
-    BusWindow* w = Find(address);
+    const BusWindow* w = Find(address);
     if (!w) {
-        lock.unlock();
         guestErrors_.Record({GuestErrorKind::kUnmapped, false, address, width, 0, {}, {}});
         return 0;
     }
@@ -101,10 +121,8 @@ uint32_t Bus::Read(uint32_t address, unsigned width) {
 
 void Bus::Write(uint32_t address, uint32_t value, unsigned width) {
     if (!Check(address, width, true, value)) return;
-    std::shared_lock lock(windowsMutex_);
-    BusWindow* w = Find(address);
+    const BusWindow* w = Find(address);
     if (!w) {
-        lock.unlock();
         guestErrors_.Record({GuestErrorKind::kUnmapped, true, address, width, value, {}, {}});
         return;
     }
@@ -121,8 +139,7 @@ void Bus::Write16(uint32_t address, uint16_t value) { Write(address, value, 2); 
 void Bus::Write32(uint32_t address, uint32_t value) { Write(address, value, 4); }
 
 void* Bus::HostPointer(uint32_t address, uint32_t length) {
-    std::shared_lock lock(windowsMutex_);
-    BusWindow* w = Find(address);
+    const BusWindow* w = Find(address);
     if (!w) return nullptr;
     uint32_t offset = address - w->base;
     if (length > w->size - offset) return nullptr;

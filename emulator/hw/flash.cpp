@@ -30,6 +30,53 @@ uint8_t CommandByte(uint16_t value) { return static_cast<uint8_t>(value & 0xFF);
 
 }  // namespace
 
+// ---- Cells (here, beside the state machines, so that they inline into them) ------------
+
+// The small steps every access or programmed word takes; used in this file only.
+#define HOT_PATH [[gnu::always_inline]] inline
+
+HOT_PATH uint16_t FlashModel::ArrayWord(unsigned chip, uint32_t word) const {
+    size_t at = size_t(word) * 4 + chip * 2;
+    return uint16_t(~(cells_[at] | (cells_[at + 1] << 8)));
+}
+
+HOT_PATH void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t value) {
+    size_t at = size_t(word) * 4 + chip * 2;
+    cells_[at] = uint8_t(~value);
+    cells_[at + 1] = uint8_t(~value >> 8);
+    touched_[word / kFlashBlockWords] = true;
+    unsaved_ = true;
+}
+
+void FlashModel::EraseArrayWords(unsigned chip, uint32_t firstWord, uint32_t count) {
+    uint8_t* cell = &cells_[size_t(firstWord) * 4 + chip * 2];
+    for (uint32_t i = 0; i < count; ++i, cell += 4) cell[0] = cell[1] = 0;  // inverted 0xFFFF
+    touched_[firstWord / kFlashBlockWords] = true;
+    unsaved_ = true;
+}
+
+HOT_PATH void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
+    // Programming only turns ones into zeros.
+    SetArrayWord(chip, word, ArrayWord(chip, word) & value);
+    ApplyStuckBits(chip, word, 1);
+}
+
+void FlashModel::ApplyStuckBits(unsigned chip, uint32_t firstWord, uint32_t count) {
+    if (chips_[chip].stuckBits.empty()) return;
+    for (const auto& [word, bits] : chips_[chip].stuckBits) {
+        if (word < firstWord || word - firstWord >= count) continue;
+        SetArrayWord(chip, word, uint16_t((ArrayWord(chip, word) & ~bits.low) | bits.high));
+    }
+}
+
+HOT_PATH bool FlashModel::ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key) {
+    if (faults.empty()) return false;
+    auto it = faults.find(key);
+    if (it == faults.end()) return false;
+    if (it->second != kFlashAlways && --it->second == 0) faults.erase(it);
+    return true;
+}
+
 // ---- Bus side ----------------------------------------------------------------------------
 
 uint32_t FlashModel::Read(uint32_t offset, unsigned width) {
@@ -165,12 +212,12 @@ void FlashModel::ConfirmErase(unsigned chipIndex, uint32_t word, uint16_t value)
     if (chip.locked[block]) {
         chip.errors |= kFlashStatusEraseError | kFlashStatusLocked;
     } else if (cut) {
-        for (uint32_t w = first; w < first + kFlashBlockWords / 2; ++w) SetArrayWord(chipIndex, w, 0xFFFF);
+        EraseArrayWords(chipIndex, first, kFlashBlockWords / 2);
         ApplyStuckBits(chipIndex, first, kFlashBlockWords / 2);
     } else if (ConsumeFault(chip.eraseFaults, block)) {
         chip.errors |= kFlashStatusEraseError;
     } else {
-        for (uint32_t w = first; w < first + kFlashBlockWords; ++w) SetArrayWord(chipIndex, w, 0xFFFF);
+        EraseArrayWords(chipIndex, first, kFlashBlockWords);
         ApplyStuckBits(chipIndex, first, kFlashBlockWords);
         ++chip.eraseCounts[block];
         ok = true;
@@ -285,10 +332,16 @@ void FlashModel::FinishLockSetup(unsigned chipIndex, uint32_t word, uint16_t val
     }
     bool cut = CountsTowardsPowerCut(BlockOf(word));
     if (confirm == cmd::kSetLockConfirm) {
-        if (!cut) chip.locked[BlockOf(word)] = true;
+        if (!cut) {
+            chip.locked[BlockOf(word)] = true;
+            unsaved_ = true;
+        }
         Log(FlashOperationKind::kSetLock, chipIndex, !cut, BlockOf(word) * kFlashBusBlockBytes, 0);
     } else {
-        if (!cut) chip.locked.fill(false);
+        if (!cut) {
+            chip.locked.fill(false);
+            unsaved_ = true;
+        }
         Log(FlashOperationKind::kClearLocks, chipIndex, !cut, 0, 0);
     }
     chip.mode = Mode::kReadStatus;
@@ -297,12 +350,12 @@ void FlashModel::FinishLockSetup(unsigned chipIndex, uint32_t word, uint16_t val
 
 // ---- Busy time and power ----------------------------------------------------------------
 
-bool FlashModel::IsBusy(const Chip& chip) const {
+HOT_PATH bool FlashModel::IsBusy(const Chip& chip) const {
     if (chip.busyPolls > 0) return true;
     return busyInTime_ && std::chrono::steady_clock::now() < chip.busyUntil;
 }
 
-void FlashModel::PollBusy(Chip& chip) {
+HOT_PATH void FlashModel::PollBusy(Chip& chip) {
     if (chip.busyPolls > 0 && chip.busyPolls != kFlashForever) --chip.busyPolls;
 }
 

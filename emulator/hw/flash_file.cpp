@@ -12,14 +12,18 @@
 //  288  protection registers  9 little-endian u16 per chip
 //  324  block map             one byte per bus block: 1 = its 256 KiB follow, 0 = erased
 //  452  the stored blocks in ascending order, bus byte order
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
+#include <span>
 #include <system_error>
 
 #include "tova/hw/flash.h"
@@ -65,82 +69,146 @@ struct Fixed {
     uint8_t* Map() { return fixed + kLockBytes + kProtectionBytes; }
 };
 
-// Reads the stored blocks after the fixed part, handing each to `take`, and returns the
-// CRC of the fixed part and the blocks.
-template <typename Take>
-uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, Take take) {
+// Reads the stored blocks after the fixed part straight into their places in `cells`, as
+// they are in the file (not yet inverted), and returns the CRC of the fixed part and the
+// blocks.
+uint32_t ReadBlocks(std::FILE* in, Fixed& f, const std::filesystem::path& path, uint8_t* cells) {
     if (std::fseek(in, long(kBlocksAt), SEEK_SET) != 0) Fail(path, "cannot seek");
     uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
-    std::vector<uint8_t> block(kFlashBusBlockBytes);
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
         if (!f.Map()[b]) continue;
-        if (std::fread(block.data(), 1, block.size(), in) != block.size()) Fail(path, "truncated while reading");
-        crc = Crc(crc, block.data(), block.size());
-        take(b, block.data());
+        uint8_t* block = cells + size_t(b) * kFlashBusBlockBytes;
+        if (std::fread(block, 1, kFlashBusBlockBytes, in) != kFlashBusBlockBytes) Fail(path, "truncated while reading");
+        crc = Crc(crc, block, kFlashBusBlockBytes);
     }
     return crc;
 }
 
-}  // namespace
+// Cells hold the array inverted; a block read from the file is turned round in place.
+void InvertBlock(uint8_t* block) {
+    for (size_t i = 0; i < kFlashBusBlockBytes; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, block + i, 8);
+        word = ~word;
+        std::memcpy(block + i, &word, 8);
+    }
+}
 
-void FlashModel::Save(const std::filesystem::path& path) const {
+// Writes `parts` to path + ".tmp", puts it on the storage and renames it over `path`, so
+// that neither a failure part-way nor a crash ever leaves a half-written file where the
+// last good one was.
+void ReplaceFile(const std::filesystem::path& path, std::initializer_list<std::span<const uint8_t>> parts) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
-    {
-        File out(std::fopen(temporary.c_str(), "wb"));
-        if (!out) Fail(temporary, std::string("cannot create: ") + std::strerror(errno));
-        auto failWrite = [&] {
-            int error = errno;
-            out.reset();
-            std::filesystem::remove(temporary);
-            Fail(temporary, std::string("cannot write: ") + std::strerror(error));
-        };
-
-        Fixed f{};
-        std::memcpy(f.header, kMagic, sizeof kMagic);
-        PutU32(&f.header[8], kFormatVersion);
-        PutU32(&f.header[12], kFlashArrayBytes);
-        PutU32(&f.header[16], kFlashChipCount);
-        PutU32(&f.header[20], kFlashBlockCount);
-
-        std::lock_guard lock(mutex_);
-        uint32_t stored = 0;
-        for (unsigned c = 0; c < kFlashChipCount; ++c) {
-            for (uint32_t b = 0; b < kFlashBlockCount; ++b) f.Locks()[c * kFlashBlockCount + b] = chips_[c].locked[b];
-            for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
-                uint16_t w = chips_[c].protection[i];
-                f.Protection()[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
-                f.Protection()[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
-            }
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) Fail(temporary, std::string("cannot create: ") + std::strerror(errno));
+    auto failWith = [&](const char* what) {
+        int error = errno;
+        ::close(fd);
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        Fail(temporary, std::string(what) + std::strerror(error));
+    };
+    for (std::span<const uint8_t> part : parts) {
+        for (size_t done = 0; done < part.size();) {
+            ssize_t n = ::write(fd, part.data() + done, part.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) failWith("cannot write: ");
+            done += size_t(n);
         }
-        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
-            f.Map()[b] = touched_[b];
-            stored += touched_[b];
-        }
-        PutU32(&f.header[28], stored);
-
-        uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), f.fixed, kFixedBytes);
-        if (std::fwrite(&f, 1, sizeof f, out.get()) != sizeof f) failWrite();
-        std::vector<uint8_t> block(kFlashBusBlockBytes);
-        for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
-            if (!touched_[b]) continue;
-            CopyOut(b * kFlashBusBlockBytes, kFlashBusBlockBytes, block.data());
-            crc = Crc(crc, block.data(), block.size());
-            if (std::fwrite(block.data(), 1, block.size(), out.get()) != block.size()) failWrite();
-        }
-        uint8_t crcBytes[4];
-        PutU32(crcBytes, crc);
-        if (std::fseek(out.get(), 24, SEEK_SET) != 0 || std::fwrite(crcBytes, 1, 4, out.get()) != 4 ||
-            std::fflush(out.get()) != 0)
-            failWrite();
     }
-    // Renamed over the target only once complete, so that a failure part-way never leaves
-    // a half-written image where the last good one was.
+    if (::fdatasync(fd) != 0) failWith("cannot write: ");
+    if (::close(fd) != 0) {
+        fd = -1;
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        Fail(temporary, std::string("cannot write: ") + std::strerror(errno));
+    }
     std::error_code error;
     std::filesystem::rename(temporary, path, error);
     if (error) {
-        std::filesystem::remove(temporary);
+        std::filesystem::remove(temporary, error);
         Fail(path, "cannot replace: " + error.message());
+    }
+    // The rename itself is on the storage once the folder is.
+    std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+}  // namespace
+
+// Size and modification time: a file put there by anyone else is written again.
+FlashModel::FileStamp FlashModel::StampOf(const std::filesystem::path& path) {
+    std::error_code error;
+    FileStamp stamp{std::filesystem::file_size(path, error), {}};
+    if (error) return {};
+    stamp.modified = std::filesystem::last_write_time(path, error);
+    return error ? FileStamp{} : stamp;
+}
+
+// What a save writes, taken under the model's lock so that the file is one moment's state.
+struct FlashModel::Snapshot {
+    Fixed fixed{};
+    std::vector<uint8_t> blocks;  // the stored blocks, bus byte order
+};
+
+bool FlashModel::TakeSnapshot(const std::filesystem::path& path, Snapshot& s) const {
+    Fixed& f = s.fixed;
+    std::memcpy(f.header, kMagic, sizeof kMagic);
+    PutU32(&f.header[8], kFormatVersion);
+    PutU32(&f.header[12], kFlashArrayBytes);
+    PutU32(&f.header[16], kFlashChipCount);
+    PutU32(&f.header[20], kFlashBlockCount);
+
+    std::lock_guard lock(mutex_);
+    if (!unsaved_ && savedAs_ == path && StampOf(path) == savedStamp_) return false;
+    uint32_t stored = 0;
+    for (unsigned c = 0; c < kFlashChipCount; ++c) {
+        for (uint32_t b = 0; b < kFlashBlockCount; ++b) f.Locks()[c * kFlashBlockCount + b] = chips_[c].locked[b];
+        for (uint32_t i = 0; i < kFlashProtectionWords; ++i) {
+            uint16_t w = chips_[c].protection[i];
+            f.Protection()[(c * kFlashProtectionWords + i) * 2] = uint8_t(w);
+            f.Protection()[(c * kFlashProtectionWords + i) * 2 + 1] = uint8_t(w >> 8);
+        }
+    }
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        f.Map()[b] = touched_[b];
+        stored += touched_[b];
+    }
+    PutU32(&f.header[28], stored);
+    s.blocks.resize(size_t(stored) * kFlashBusBlockBytes);
+    uint8_t* to = s.blocks.data();
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
+        if (!touched_[b]) continue;
+        CopyOut(b * kFlashBusBlockBytes, kFlashBusBlockBytes, to);
+        to += kFlashBusBlockBytes;
+    }
+    // Changes from here on make the model unsaved again; a failed save does too.
+    unsaved_ = false;
+    savedAs_ = path;
+    return true;
+}
+
+void FlashModel::Save(const std::filesystem::path& path) const {
+    Snapshot s;
+    if (!TakeSnapshot(path, s)) return;
+    try {
+        uint32_t crc = Crc(uint32_t(crc32(0L, Z_NULL, 0)), s.fixed.fixed, kFixedBytes);
+        crc = Crc(crc, s.blocks.data(), s.blocks.size());
+        PutU32(&s.fixed.header[24], crc);
+        ReplaceFile(path, {{reinterpret_cast<const uint8_t*>(&s.fixed), sizeof s.fixed},
+                           {s.blocks.data(), s.blocks.size()}});
+        FileStamp stamp = StampOf(path);
+        std::lock_guard lock(mutex_);
+        savedStamp_ = stamp;
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        unsaved_ = true;
+        throw;
     }
 }
 
@@ -149,6 +217,8 @@ void FlashModel::Load(const std::filesystem::path& path) {
     auto size = std::filesystem::file_size(path, error);
     if (error) Fail(path, "cannot read: " + error.message());
     if (size < kHeaderBytes) Fail(path, "too short to be a flash image (" + std::to_string(size) + " bytes)");
+    // Taken first: a file replaced while it is read then counts as someone else's.
+    FileStamp stamp = StampOf(path);
     File in(std::fopen(path.c_str(), "rb"));
     if (!in) Fail(path, std::string("cannot open: ") + std::strerror(errno));
 
@@ -167,9 +237,6 @@ void FlashModel::Load(const std::filesystem::path& path) {
         Fail(path, "wrong size: " + std::to_string(size) + " bytes, expected " + std::to_string(expected));
     if (std::fread(f.fixed, 1, kFixedBytes, in.get()) != kFixedBytes) Fail(path, "truncated while reading");
 
-    // First pass: the whole file must check out before anything changes.
-    uint32_t crc = ReadBlocks(in.get(), f, path, [](uint32_t, const uint8_t*) {});
-    if (crc != GetU32(&f.header[24])) Fail(path, "corrupt (checksum mismatch)");
     uint32_t mapped = 0;
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) {
         if (f.Map()[b] > 1) Fail(path, "corrupt (bad block map)");
@@ -179,17 +246,18 @@ void FlashModel::Load(const std::filesystem::path& path) {
     for (size_t i = 0; i < kLockBytes; ++i)
         if (f.Locks()[i] > 1) Fail(path, "corrupt (bad lock bit)");
 
-    // Second pass into fresh cells, swapped in only if the file still reads the same.
+    // One pass into fresh cells; the model takes them only once the whole file checks out.
     std::unique_ptr<uint8_t[], FreeCells> cells(static_cast<uint8_t*>(std::calloc(kFlashArrayBytes, 1)));
     if (!cells) throw std::bad_alloc();
-    uint32_t again = ReadBlocks(in.get(), f, path, [&](uint32_t b, const uint8_t* data) {
-        uint8_t* to = cells.get() + size_t(b) * kFlashBusBlockBytes;
-        for (uint32_t i = 0; i < kFlashBusBlockBytes; ++i) to[i] = uint8_t(~data[i]);
-    });
-    if (again != crc) Fail(path, "changed while being read");
+    if (ReadBlocks(in.get(), f, path, cells.get()) != GetU32(&f.header[24])) Fail(path, "corrupt (checksum mismatch)");
+    for (uint32_t b = 0; b < kFlashBlockCount; ++b)
+        if (f.Map()[b]) InvertBlock(cells.get() + size_t(b) * kFlashBusBlockBytes);
 
     std::lock_guard lock(mutex_);
     cells_ = std::move(cells);
+    savedAs_ = path;
+    savedStamp_ = stamp;
+    unsaved_ = false;
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) touched_[b] = f.Map()[b] != 0;
     for (unsigned c = 0; c < kFlashChipCount; ++c) {
         for (uint32_t b = 0; b < kFlashBlockCount; ++b) chips_[c].locked[b] = f.Locks()[c * kFlashBlockCount + b] != 0;

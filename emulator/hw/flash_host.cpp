@@ -63,31 +63,6 @@ void FlashModel::Reset() {
 
 // ---- Array words ---------------------------------------------------------------------------
 
-uint16_t FlashModel::ArrayWord(unsigned chip, uint32_t word) const {
-    size_t at = size_t(word) * 4 + chip * 2;
-    return uint16_t(~(cells_[at] | (cells_[at + 1] << 8)));
-}
-
-void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t value) {
-    size_t at = size_t(word) * 4 + chip * 2;
-    cells_[at] = uint8_t(~value);
-    cells_[at + 1] = uint8_t(~value >> 8);
-    touched_[word / kFlashBlockWords] = true;
-}
-
-void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
-    // Programming only turns ones into zeros.
-    SetArrayWord(chip, word, ArrayWord(chip, word) & value);
-    ApplyStuckBits(chip, word, 1);
-}
-
-void FlashModel::ApplyStuckBits(unsigned chip, uint32_t firstWord, uint32_t count) {
-    for (const auto& [word, bits] : chips_[chip].stuckBits) {
-        if (word < firstWord || word - firstWord >= count) continue;
-        SetArrayWord(chip, word, uint16_t((ArrayWord(chip, word) & ~bits.low) | bits.high));
-    }
-}
-
 void FlashModel::ApplyStuckBitsEverywhere(uint32_t firstWord, uint32_t count) {
     for (unsigned c = 0; c < kFlashChipCount; ++c) ApplyStuckBits(c, firstWord, count);
 }
@@ -102,15 +77,30 @@ uint16_t FlashModel::IdentifierWord(const Chip& chip, uint32_t word) const {
     return 0;
 }
 
+namespace {
+// Copies bytes inverting them, eight at a time: whole-image loads and saves go through here.
+void CopyInverted(uint8_t* to, const uint8_t* from, size_t length) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, from + i, 8);
+        word = ~word;
+        std::memcpy(to + i, &word, 8);
+    }
+    for (; i < length; ++i) to[i] = uint8_t(~from[i]);
+}
+}  // namespace
+
 void FlashModel::CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const {
-    for (uint32_t i = 0; i < length; ++i) to[i] = uint8_t(~cells_[offset + i]);
+    CopyInverted(to, &cells_[offset], length);
 }
 
 void FlashModel::CopyIn(uint32_t offset, const uint8_t* from, size_t length) {
-    for (size_t i = 0; i < length; ++i) cells_[offset + i] = uint8_t(~from[i]);
+    CopyInverted(&cells_[offset], from, length);
     if (length == 0) return;
     for (size_t b = offset / kFlashBusBlockBytes; b <= (offset + length - 1) / kFlashBusBlockBytes; ++b)
         touched_[b] = true;
+    unsaved_ = true;
 }
 
 // ---- Direct access -------------------------------------------------------------------------
@@ -136,6 +126,7 @@ void FlashModel::EraseAll() {
     std::lock_guard lock(mutex_);
     cells_.reset(FreshCells());
     touched_.fill(false);
+    unsaved_ = true;
     ApplyStuckBitsEverywhere(0, kFlashChipWords);
 }
 
@@ -151,6 +142,7 @@ void FlashModel::SetBlockLocked(unsigned chip, uint32_t block, bool locked) {
     CheckBlock(block);
     std::lock_guard lock(mutex_);
     chips_[chip].locked[block] = locked;
+    unsaved_ = true;
 }
 
 void FlashModel::SetProtectionRegister(unsigned chip,
@@ -158,6 +150,7 @@ void FlashModel::SetProtectionRegister(unsigned chip,
     CheckChip(chip);
     std::lock_guard lock(mutex_);
     chips_[chip].protection = words;
+    unsaved_ = true;
 }
 
 // ---- Timing and knobs ----------------------------------------------------------------------
@@ -260,13 +253,6 @@ void FlashModel::ClearFaults() {
     powerCutBlock_ = kNoPowerCutBlock;
 }
 
-bool FlashModel::ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key) {
-    auto it = faults.find(key);
-    if (it == faults.end()) return false;
-    if (it->second != kFlashAlways && --it->second == 0) faults.erase(it);
-    return true;
-}
-
 bool FlashModel::PowerCut() const {
     std::lock_guard lock(mutex_);
     return powerCut_;
@@ -280,7 +266,9 @@ void FlashModel::OnPowerCut(std::function<void()> listener) {
 // ---- Counters and logs ---------------------------------------------------------------------
 
 void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t offset, uint32_t words) {
-    operations_.push_back(FlashOperation{kind, uint8_t(chip), ok, offset, words});
+    // Eight bytes an entry: a flashing logs close to a million of them.
+    operations_.push_back(uint64_t(offset) << 32 | uint64_t(words) << 8 | uint64_t(ok) << 4 |
+                          uint64_t(chip) << 3 | uint64_t(kind));
 }
 
 void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {
@@ -297,7 +285,13 @@ uint32_t FlashModel::EraseCount(unsigned chip, uint32_t block) const {
 
 std::vector<FlashOperation> FlashModel::Operations() const {
     std::lock_guard lock(mutex_);
-    return operations_;
+    std::vector<FlashOperation> operations;
+    operations.reserve(operations_.size());
+    for (uint64_t packed : operations_)
+        operations.push_back(FlashOperation{FlashOperationKind(packed & 7), uint8_t(packed >> 3 & 1),
+                                            bool(packed >> 4 & 1), uint32_t(packed >> 32),
+                                            uint32_t(packed >> 8 & 0xFFFFFF)});
+    return operations;
 }
 
 std::vector<FlashOperation> FlashModel::BufferedWrites() const {

@@ -117,7 +117,7 @@ bool MachineImpl::WaitBootDelay() {
 
 void MachineImpl::HaltDeviceCalls() {
     // Calls that began before the generation moved on finish; later ones throw.
-    std::unique_lock exclusive(haltMutex_);
+    haltGate_.WaitForCallsToEnd();
 }
 
 void MachineImpl::StopDevices() {

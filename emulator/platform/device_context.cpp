@@ -2,11 +2,6 @@
 
 namespace tova {
 
-DeviceContext& CurrentDeviceContext() {
-    thread_local DeviceContext context;
-    return context;
-}
-
 DeviceScope::DeviceScope(uint64_t generation) : saved_(CurrentDeviceContext()) {
     CurrentDeviceContext().generation = generation;
 }

@@ -12,7 +12,10 @@ struct DeviceContext {
     uint64_t generation = 0;  // 0: not a device thread
 };
 
-DeviceContext& CurrentDeviceContext();
+inline DeviceContext& CurrentDeviceContext() {
+    thread_local DeviceContext context;
+    return context;
+}
 
 // Makes this thread a device thread of `generation` for the scope.
 class DeviceScope {

@@ -351,13 +351,6 @@ void MachineImpl::NotifyLink() {
 
 // ---- Device calls ------------------------------------------------------------------------
 
-std::shared_lock<std::shared_mutex> MachineImpl::EnterPlatform() {
-    std::shared_lock lock(haltMutex_);
-    uint64_t mine = CurrentDeviceContext().generation;
-    if (mine != 0 && mine != generation_.load()) throw MachineHalted{};
-    return lock;
-}
-
 void MachineImpl::SleepFor(uint32_t ms) {
     uint64_t mine = CurrentDeviceContext().generation;
     if (mine != 0 && mine != generation_.load()) throw MachineHalted{};

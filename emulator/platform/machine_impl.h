@@ -10,10 +10,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <thread>
 #include <vector>
 
+#include "call_gate.h"
 #include "device_context.h"
 #include "file_table.h"
 #include "registry_handles.h"
@@ -104,7 +104,12 @@ public:
     // ---- For the Windows CE API implementation ----
     // Entered by every API call and hardware access: throws MachineHalted into a device
     // thread whose boot has ended, and keeps a reset from going on while the call runs.
-    std::shared_lock<std::shared_mutex> EnterPlatform();
+    CallGate::Pass EnterPlatform() {
+        CallGate::Pass pass(haltGate_);
+        uint64_t mine = CurrentDeviceContext().generation;
+        if (mine != 0 && mine != generation_.load()) throw MachineHalted{};
+        return pass;
+    }
     // Sleep on the scaled clock; wakes early (and throws) when the caller's boot ends.
     void SleepFor(uint32_t ms);
     void MaskInterrupts() { masked_ = true; }
@@ -198,7 +203,7 @@ private:
     std::atomic<uint64_t> generation_{1};
     std::atomic<bool> masked_{false};
     std::atomic<uint32_t> sleepViolations_{0};
-    std::shared_mutex haltMutex_;  // shared by platform calls, exclusive while halting
+    CallGate haltGate_;  // entered by platform calls, waited for while halting
     std::mutex linkNotifyMutex_;   // one link notification at a time, in order
     std::thread machineThread_;
 };

@@ -3,8 +3,6 @@
 // ended gets MachineHalted here.
 #pragma once
 
-#include <shared_mutex>
-
 #include "machine_impl.h"
 
 namespace tova {
@@ -12,7 +10,7 @@ namespace tova {
 class PlatformCall {
 public:
     PlatformCall() : machine_(MachineImpl::ActiveImpl()) {
-        if (machine_) lock_ = machine_->EnterPlatform();
+        if (machine_) pass_ = machine_->EnterPlatform();
     }
     explicit operator bool() const { return machine_ != nullptr; }
     MachineImpl* operator->() const { return machine_; }
@@ -20,7 +18,7 @@ public:
 
 private:
     MachineImpl* machine_;
-    std::shared_lock<std::shared_mutex> lock_;
+    CallGate::Pass pass_;
 };
 
 // The calling thread's last error, as GetLastError reports it.

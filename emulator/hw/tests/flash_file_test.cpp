@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "flash_fixture.h"
@@ -73,6 +74,94 @@ TEST_F(FlashFileTest, SavingAgainReplacesTheFile) {
     FlashModel restored;
     restored.Load(folder_ / "flash.bin");
     EXPECT_EQ(restored.ReadArray(0x100, 4), (std::vector<uint8_t>{4, 3, 2, 1}));
+}
+
+// A save writes a new file and renames it over the old one, so a rewrite shows as a new
+// inode; a save that finds nothing changed leaves the file alone.
+ino_t InodeOf(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+struct ResaveCase {
+    const char* name;
+    std::function<void(Bus&, FlashModel&, const fs::path& path)> change;  // null: nothing changes
+    bool rewritten;
+};
+
+class ResaveTest : public FlashFileTest, public ::testing::WithParamInterface<ResaveCase> {};
+
+TEST_P(ResaveTest, RewritesTheFileExactlyWhenSomethingChanged) {
+    const fs::path path = folder_ / "flash.bin";
+    flash.LoadImage(0x40000, Pattern(0x1000, 5));
+    flash.Save(path);
+    const ino_t before = InodeOf(path);
+    ASSERT_NE(before, 0u);
+    if (GetParam().change) GetParam().change(bus, flash, path);
+    const bool wasThere = fs::exists(path);  // a removed file's inode may come back
+    flash.Save(path);
+    EXPECT_EQ(!wasThere || InodeOf(path) != before, GetParam().rewritten);
+
+    // Whatever the save did, the file holds the model as it is now.
+    FlashModel restored;
+    restored.Load(path);
+    EXPECT_EQ(restored.ReadArray(0, 0x80000), flash.ReadArray(0, 0x80000));
+    EXPECT_EQ(restored.BlockLocked(0, 7), flash.BlockLocked(0, 7));
+    EXPECT_FALSE(fs::exists(folder_ / "flash.bin.tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ResaveTest,
+    ::testing::Values(
+        ResaveCase{"nothing", nullptr, false},
+        ResaveCase{"read_through_the_bus",
+                   [](Bus& bus, FlashModel&, const fs::path&) { (void)bus.Read32(kFlashBase + 0x40000); }, false},
+        ResaveCase{"word_programmed",
+                   [](Bus& bus, FlashModel&, const fs::path&) {
+                       ASSERT_EQ(WordProgram(bus, kFlashBase + 0x100, 0x01020304), kBothReady);
+                   },
+                   true},
+        ResaveCase{"block_erased",
+                   [](Bus& bus, FlashModel&, const fs::path&) {
+                       ASSERT_EQ(BlockErase(bus, kFlashBase + 0x40000), kBothReady);
+                   },
+                   true},
+        ResaveCase{"lock_bit_set",
+                   [](Bus& bus, FlashModel&, const fs::path&) {
+                       ASSERT_EQ(SetBlockLock(bus, kFlashBase + 7 * kFlashBusBlockBytes), kBothReady);
+                   },
+                   true},
+        ResaveCase{"protection_register_set",
+                   [](Bus&, FlashModel& flash, const fs::path&) {
+                       flash.SetProtectionRegister(0, {0xFFFE, 1, 2, 3, 4, 5, 6, 7, 8});
+                   },
+                   true},
+        ResaveCase{"image_loaded", [](Bus&, FlashModel& flash, const fs::path&) { flash.LoadImage(0, std::vector<uint8_t>(64, 0x5A)); },
+                   true},
+        ResaveCase{"file_removed", [](Bus&, FlashModel&, const fs::path& path) { fs::remove(path); }, true},
+        ResaveCase{"file_replaced_by_someone_else",
+                   [](Bus&, FlashModel&, const fs::path& path) {
+                       std::vector<char> bytes = ReadFile(path);
+                       fs::remove(path);
+                       WriteFile(path, std::vector<char>(bytes.begin(), bytes.end() - 4096));
+                   },
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FlashFileTest, AFileJustLoadedIsNotWrittenAgainUnchanged) {
+    const fs::path path = folder_ / "flash.bin";
+    FlashModel source;
+    source.LoadImage(0, Pattern(4096, 1));
+    source.Save(path);
+    flash.Load(path);
+    const ino_t before = InodeOf(path);
+    flash.Save(path);
+    EXPECT_EQ(InodeOf(path), before);
+    // A different file is always written.
+    flash.Save(folder_ / "other.bin");
+    FlashModel restored;
+    restored.Load(folder_ / "other.bin");
+    EXPECT_EQ(restored.ReadArray(0, 4096), Pattern(4096, 1));
 }
 
 struct CorruptCase {

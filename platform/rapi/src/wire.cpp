@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 namespace rapi::wire {
 namespace {
@@ -16,17 +17,6 @@ uint64_t GetLe(const uint8_t* at, int bytes) {
     uint64_t value = 0;
     for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(at[i]) << (8 * i);
     return value;
-}
-
-bool SendAll(int fd, const uint8_t* data, size_t count) {
-    while (count > 0) {
-        ssize_t sent = ::send(fd, data, count, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        count -= static_cast<size_t>(sent);
-    }
-    return true;
 }
 
 // Returns the bytes read before the peer closed, or -1 when the socket failed.
@@ -131,11 +121,30 @@ bool PayloadReader::Bytes(const uint8_t*& data, uint32_t& count, uint32_t maxCou
 
 bool SendFrame(int fd, const std::vector<uint8_t>& payload) {
     if (payload.size() > kMaxPayloadBytes) return false;
-    std::vector<uint8_t> frame;
-    frame.reserve(4 + payload.size());
-    PutLe(frame, payload.size(), 4);
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    return SendAll(fd, frame.data(), frame.size());
+    uint8_t header[4];
+    for (int i = 0; i < 4; ++i) header[i] = static_cast<uint8_t>(payload.size() >> (8 * i));
+    // Header and payload leave in one call, without copying the payload next to the header.
+    iovec parts[2] = {{header, sizeof header},
+                      {const_cast<uint8_t*>(payload.data()), payload.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = payload.empty() ? 1 : 2;
+    while (message.msg_iovlen > 0) {
+        ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        auto left = static_cast<size_t>(sent);
+        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
+            left -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<uint8_t*>(message.msg_iov->iov_base) + left;
+            message.msg_iov->iov_len -= left;
+        }
+    }
+    return true;
 }
 
 FrameStatus ReceiveFrame(int fd, std::vector<uint8_t>& payload, uint32_t maxPayload) {

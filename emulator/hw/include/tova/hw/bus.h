@@ -6,11 +6,15 @@
 // carried out at the address rounded down to its width (as the processor's stores do);
 // an access to no device is logged, reads 0 and writes nothing.
 //
-// Thread-safe: devices guard their own state, the window table is read-mostly.
+// Thread-safe: devices guard their own state. The window table is read on every access and
+// changed only while the board is put together, so an access reads it without a lock: a
+// change publishes a new table and keeps the old ones for accesses still looking at them.
 #pragma once
 
 #include <cstdint>
-#include <shared_mutex>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -76,11 +80,15 @@ public:
     GuestErrorLog& GuestErrors() { return guestErrors_; }
 
 private:
-    bool Check(uint32_t& address, unsigned width, bool write, uint32_t value);
-    BusWindow* Find(uint32_t address);
+    using WindowTable = std::vector<BusWindow>;  // sorted by base
 
-    mutable std::shared_mutex windowsMutex_;
-    std::vector<BusWindow> windows_;  // sorted by base
+    bool Check(uint32_t& address, unsigned width, bool write, uint32_t value);
+    [[gnu::cold]] bool CheckIrregular(uint32_t& address, unsigned width, bool write, uint32_t value);
+    const BusWindow* Find(uint32_t address) const;
+
+    std::mutex mapMutex_;  // one change of the table at a time
+    std::vector<std::unique_ptr<const WindowTable>> tables_;  // every one published
+    std::atomic<const WindowTable*> windows_{nullptr};
     GuestErrorLog guestErrors_;
 };
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tova/hw/bus.h"
+#include "tova/hw/spin_lock.h"
 
 namespace tova::hw {
 
@@ -142,8 +143,10 @@ public:
     void SetProtectionRegister(unsigned chip, const std::array<uint16_t, kFlashProtectionWords>& words);
 
     // Array, lock bits and protection registers; blocks never written since the part was
-    // fresh are left out of the file. The file is replaced atomically. Throws
-    // FlashFileError with the path and the reason.
+    // fresh are left out of the file. The file is replaced atomically and is on the storage
+    // before it replaces the old one. Saving to the file last saved or loaded writes
+    // nothing when nothing has changed since. Throws FlashFileError with the path and the
+    // reason.
     void Save(const std::filesystem::path& path) const;
     // Validates the whole file before changing anything: a missing, short, foreign or
     // corrupt file throws FlashFileError and leaves the model as it was.
@@ -271,11 +274,17 @@ private:
 
     uint16_t ArrayWord(unsigned chip, uint32_t word) const;
     void SetArrayWord(unsigned chip, uint32_t word, uint16_t value);
+    // Within one block.
+    void EraseArrayWords(unsigned chip, uint32_t firstWord, uint32_t count);
     void ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value);
     void ApplyStuckBits(unsigned chip, uint32_t firstWord, uint32_t count);
     void ApplyStuckBitsEverywhere(uint32_t firstWord, uint32_t count);
     bool ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key);
     uint16_t IdentifierWord(const Chip& chip, uint32_t word) const;
+
+    struct Snapshot;
+    // false when the file at `path` already holds what a save would write.
+    bool TakeSnapshot(const std::filesystem::path& path, Snapshot& snapshot) const;
 
     void CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const;
     void CopyIn(uint32_t offset, const uint8_t* from, size_t length);
@@ -284,11 +293,22 @@ private:
         void operator()(uint8_t* cells) const;
     };
 
-    mutable std::mutex mutex_;
+    mutable SpinLock mutex_;
     // The array in bus byte order, stored inverted: erased flash is the zero memory the host
     // hands out untouched, so a fresh 32 MiB part costs nothing until it is written.
     std::unique_ptr<uint8_t[], FreeCells> cells_;
     std::array<bool, kFlashBlockCount> touched_{};  // blocks whose cells were ever written
+    // The file that holds exactly this array, lock bits and protection registers, unless
+    // something changed since it was written or read.
+    struct FileStamp {
+        uintmax_t size = 0;
+        std::filesystem::file_time_type modified{};
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp StampOf(const std::filesystem::path& path);
+    mutable std::filesystem::path savedAs_;
+    mutable FileStamp savedStamp_;
+    mutable bool unsaved_ = true;
     std::array<Chip, kFlashChipCount> chips_;
     bool busyInTime_ = false;
     bool powerCut_ = false;
@@ -298,7 +318,8 @@ private:
     static constexpr uint32_t kNoPowerCutBlock = ~0u;
     bool powerCutFired_ = false;  // set inside the lock, listeners run after it
     std::vector<std::function<void()>> powerCutListeners_;
-    std::vector<FlashOperation> operations_;
+    // FlashOperation packed: offset in the high half, then 24 bits of words, ok, chip, kind.
+    std::vector<uint64_t> operations_;
     std::vector<FlashNote> notes_;
     std::vector<FlashBusWrite> busWrites_;
     std::array<uint64_t, kFlashNoteKinds> noteCounts_{};
