@@ -39,42 +39,22 @@ PackageSpec Package(const char* language = "EN", const char* build = "03280401")
     return spec;
 }
 
+// A few whole flows through the handheld, its link and the real service library; every
+// check and line on its own is table-tested on records in device_checks_test.cpp.
 const InfoCase kCases[] = {
     {"AllChecksPass", Handheld(), Package(), 0, 0, 0, 1, "Model : Vorn Tova Q7 Advanced",
      "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
-    {"Battery40Passes",
-     [] { auto h = Handheld(); h.batteryPercent = 40; return h; }(), Package(), 0, 0, 0, 1,
-     "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
     {"Battery39Refuses",
      [] { auto h = Handheld(); h.batteryPercent = 39; return h; }(), Package(), 1, 0, 0, 1,
-     "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
-    {"BatteryUnknownToPlatformPasses",
-     [] { auto h = Handheld(); h.batteryPercent = 255; return h; }(), Package(), 0, 0, 0, 1,
-     "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
-    {"NoAcRefusesOnly",
-     [] { auto h = Handheld(); h.acOnline = false; return h; }(), Package(), 1, 0, 0, 1,
      "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
     // An unrecognised handheld reports battery 0xFFFFFFFF (passes, unsigned), AC 0, no
     // language, no configuration and build 0, which any package is newer than.
     {"UnrecognisedHandheld",
      [] { auto h = Handheld(); h.recognised = false; return h; }(), Package(), 1, 0, 0, 0,
      "Model : Vorn Tova Q7 Basic", "ROM Version : ", "Language : "},
-    {"German", Handheld(1031), Package("GE"), 0, 0, 0, 1, "Model : Vorn Tova Q7 Advanced",
-     "ROM Version : 4.20.A04(03280301GE)", "Language : German"},
-    {"Spanish", Handheld(1034), Package("SP"), 0, 0, 0, 1, "Model : Vorn Tova Q7 Advanced",
-     "ROM Version : 4.20.A04(03280301SP)", "Language : Spanish"},
-    {"French", Handheld(1036), Package("FR"), 0, 0, 0, 1, "Model : Vorn Tova Q7 Advanced",
-     "ROM Version : 4.20.A04(03280301FR)", "Language : French"},
-    {"Italian", Handheld(1040), Package("IT"), 0, 0, 0, 1, "Model : Vorn Tova Q7 Advanced",
-     "ROM Version : 4.20.A04(03280301IT)", "Language : Italian"},
-    {"LanguageWithoutRowIsNotChecked", Handheld(1041), Package("EN"), 0, 0, 0, 1,
-     "Model : Vorn Tova Q7 Advanced", "ROM Version : ", "Language : "},
-    // The suffix letters are the handheld's, not the package's.
     {"LanguageMismatch", Handheld(1036), Package("EN"), 1, 1, 0, 1,
      "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301FR)", "Language : French"},
     {"EqualBuilds", Handheld(), Package("EN", "03280301"), 1, 0, 1, 1,
-     "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
-    {"OlderPackage", Handheld(), Package("EN", "03280201"), 1, 0, 1, 1,
      "Model : Vorn Tova Q7 Advanced", "ROM Version : 4.20.A04(03280301EN)", "Language : English"},
     {"BasicModel",
      [] { auto h = Handheld(); h.advanced = false; return h; }(),

@@ -12,7 +12,7 @@ if(TARGET tova_emulator AND TARGET tova_link AND TARGET harlix AND TARGET velkor
   add_dependencies(wizard_test_fixture harlix velkor)
 
   tova_add_test(wizard_pages_test
-    SOURCES tests/device_info_page_test.cpp tests/simple_pages_test.cpp
+    SOURCES tests/device_checks_test.cpp tests/device_info_page_test.cpp tests/simple_pages_test.cpp
             tests/progress_page_test.cpp tests/wizard_sequence_test.cpp
     LIBS wizard_test_fixture
     LABELS threads
