@@ -2,30 +2,19 @@
 
 add_library(romimage STATIC romimage/rom_image.cpp romimage/checksum_fit.cpp)
 target_include_directories(romimage PUBLIC romimage/include)
-target_link_libraries(romimage PUBLIC tova_shared PRIVATE tova_options rom_package_format harlix_checksum)
+target_link_libraries(romimage PUBLIC tova_shared PRIVATE tova_options rom_format)
 
 tova_add_test(romimage_test
   SOURCES romimage/rom_image_test.cpp romimage/checksum_fit_test.cpp
-  LIBS romimage rom_package_format harlix_checksum)
+  LIBS romimage rom_format)
 
 add_library(rompkg_commands STATIC rompkg/cli.cpp rompkg/make.cpp rompkg/package_report.cpp rompkg/help.cpp)
 target_include_directories(rompkg_commands PUBLIC rompkg)
-target_link_libraries(rompkg_commands PUBLIC romimage PRIVATE tova_options rom_package_format
-                      harlix_checksum fmt::fmt)
+target_link_libraries(rompkg_commands PUBLIC romimage PRIVATE tova_options rom_format fmt::fmt)
 
 add_executable(rompkg rompkg/main.cpp)
 target_link_libraries(rompkg PRIVATE tova_options rompkg_commands)
 
 tova_add_test(rompkg_test
   SOURCES rompkg/rompkg_test.cpp
-  LIBS rompkg_commands romimage rom_package_format harlix_checksum)
-
-# Made packages against the service library on an emulated handheld, once those exist.
-if(TARGET handheld_link_fixture AND TARGET harlix)
-  tova_add_test(made_package_on_handheld_test
-    SOURCES rompkg/made_package_on_handheld_test.cpp
-    LIBS rompkg_commands handheld_link_fixture desktop_device
-    LABELS threads
-    HOSTS_MODULES)
-  add_dependencies(made_package_on_handheld_test harlix)
-endif()
+  LIBS rompkg_commands romimage rom_format)

@@ -5,7 +5,7 @@
 #include "desktop/link.h"
 #include "desktop/model_flag.h"
 #include "desktop/rom_package.h"
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 #include "desktop/service_client.h"
 #include "desktop/transfer.h"
 #include "handheld_text.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "desktop/link.h"
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 #include "desktop/service_client.h"
 #include "desktop/update_messages.h"
 #include "platform/clock.h"

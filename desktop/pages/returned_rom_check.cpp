@@ -1,6 +1,6 @@
 #include "pages/returned_rom_check.h"
 
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 #include "desktop/service_client.h"
 #include "desktop/transfer.h"
 #include "desktop/update_messages.h"

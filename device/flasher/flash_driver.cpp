@@ -9,7 +9,7 @@
 
 #define FLASH_ROUTINE __attribute__((section("velkor_flash_routines"), noinline))
 
-FlashParameters g_flashParameters = {0xA0000000u, 0x02000000u, 0x40000u};
+FlashParameters g_flashParameters = {kFlashStart, kFlashBytes, kFlashBlockBytes};
 FlashPollLimits g_flashPollLimits = {0x7FFFFFFFu, 0x0FFFFFFFu};
 uint32_t g_lastFlashStatus = 0;
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 
 namespace romimage {
 namespace {

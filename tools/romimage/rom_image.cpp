@@ -3,9 +3,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_key.h"
 #include "romimage/checksum_fit.h"
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 #include "shared/configuration.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"

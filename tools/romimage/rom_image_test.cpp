@@ -8,8 +8,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "desktop/rom_package_key.h"
-#include "service/checksum.h"
+#include "format/rom_package_key.h"
+#include "format/segment_checksum.h"
 #include "shared/configuration.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"

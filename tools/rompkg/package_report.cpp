@@ -7,11 +7,11 @@
 
 #include <fmt/format.h>
 
-#include "desktop/rom_package_header.h"
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_header.h"
+#include "format/rom_package_key.h"
 #include "romimage/rom_image.h"
 #include "rompkg.h"
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 #include "shared/configuration.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 #include "romimage/rom_image.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"

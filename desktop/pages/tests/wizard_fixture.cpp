@@ -11,7 +11,7 @@
 #include "desktop/link_testing.h"
 #include "desktop/model_flag.h"
 #include "desktop/program_folder.h"
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_key.h"
 #include "desktop/transfer.h"
 #include "pages/device_flags.h"
 #include "pages/update_worker.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 #include "tova/machine.h"
 #include "tova/object_store.h"
 

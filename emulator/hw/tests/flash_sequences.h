@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "shared/flash_map.h"
 #include "tova/hw/bus.h"
 
 namespace tova::hw::test {
 
-inline constexpr uint32_t kFlashBase = 0xA0000000;
+inline constexpr uint32_t kFlashBase = kFlashStart;
 inline constexpr uint32_t kBothReady = 0x00800080;
 
 // A command byte in both halves of the bus word.

@@ -6,10 +6,15 @@
 
 #include "shared/segment_table.h"
 
+// The flash's geometry and its two windows: the one definition the flasher, the emulated
+// flash and their tests share.
 inline constexpr uint32_t kFlashStart = 0xA0000000;       // uncached window
 inline constexpr uint32_t kFlashCachedStart = 0x80000000;
 inline constexpr uint32_t kFlashBytes = 0x02000000;       // 32 MiB
 inline constexpr uint32_t kFlashBlockBytes = 0x40000;     // 256 KiB: 128 KiB in each chip
+// The uncached window is the cached one with this bit set.
+inline constexpr uint32_t kFlashUncachedBit = kFlashStart - kFlashCachedStart;
+static_assert(kFlashUncachedBit == 0x20000000 && (kFlashCachedStart & kFlashUncachedBit) == 0);
 inline constexpr uint32_t kImageFlashAddress = 0xA0040000;  // the first block is never touched
 
 struct FlashSegment {

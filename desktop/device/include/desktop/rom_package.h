@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 
 // "R47_NK_H*.img" for the advanced configuration, "R47_NK_L*.img" for the basic one.
 const char* RomPackagePattern(bool advanced);

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "desktop/rom_package_header.h"
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_header.h"
+#include "format/rom_package_key.h"
 #include "shared/device_info.h"
 #include "ui/page.h"
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "shared/flash_map.h"
+
 constexpr uint32_t BothDevices(uint16_t byte) { return uint32_t(byte) | (uint32_t(byte) << 16); }
 
 inline constexpr uint32_t kCmdReadArray = BothDevices(0xFF);
@@ -45,5 +47,5 @@ inline constexpr uint32_t kFlashNotFixedUp = 21;     // parameters unset, or no 
 inline constexpr uint32_t kFlashEraseFailed = 34;    // erase, word program or lock
 inline constexpr uint32_t kFlashOutOfRange = 87;
 
-// Uncached window bit: the cached flash window is the same address with bit 29 clear.
-inline constexpr uint32_t kFlashUncachedBit = 0x20000000;
+// kFlashUncachedBit (shared/flash_map.h): the cached flash window is the same address with
+// it clear.

@@ -12,7 +12,7 @@ struct FlashParameters {
     uint32_t flashLength;
     uint32_t blockSize;    // one erase block in each device, side by side
 };
-// Initialised data: 0xA0000000, 32 MiB, 256 KiB. 0xFFFFFFFF would mean "not fixed up".
+// Initialised data: the flash map's window and geometry. 0xFFFFFFFF would mean "not fixed up".
 extern FlashParameters g_flashParameters;
 
 // Status reads before an operation counts as timed out.

@@ -1,7 +1,7 @@
 // Verifying the segment files in \Temp against ExpectedChecksums.
 #pragma once
 
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 #include "wince/types.h"
 
 // Checksum of one file, read whole. A file that cannot be opened, read or held in memory,

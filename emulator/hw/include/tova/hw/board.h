@@ -20,11 +20,12 @@
 #include "tova/hw/page_allocator.h"
 #include "tova/hw/ram.h"
 #include "tova/hw/registers.h"
+#include "shared/flash_map.h"
 
 namespace tova::hw {
 
-inline constexpr uint32_t kFlashCachedWindow = 0x80000000;
-inline constexpr uint32_t kFlashUncachedWindow = 0xA0000000;
+inline constexpr uint32_t kFlashCachedWindow = kFlashCachedStart;
+inline constexpr uint32_t kFlashUncachedWindow = kFlashStart;
 inline constexpr uint32_t kRamCachedWindow = 0x84000000;
 inline constexpr uint32_t kRamUncachedWindow = 0xA4000000;
 inline constexpr uint32_t kRamPhysical = 0xA0000000;

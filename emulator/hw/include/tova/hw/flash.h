@@ -25,14 +25,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "shared/flash_map.h"
 #include "tova/hw/bus.h"
 #include "tova/hw/spin_lock.h"
 
 namespace tova::hw {
 
 inline constexpr uint32_t kFlashChipCount = 2;
-inline constexpr uint32_t kFlashArrayBytes = 0x02000000;
-inline constexpr uint32_t kFlashBusBlockBytes = 0x40000;
+inline constexpr uint32_t kFlashArrayBytes = kFlashBytes;
+inline constexpr uint32_t kFlashBusBlockBytes = kFlashBlockBytes;
 inline constexpr uint32_t kFlashBlockCount = kFlashArrayBytes / kFlashBusBlockBytes;  // 128
 inline constexpr uint32_t kFlashChipWords = kFlashArrayBytes / 4;       // 16-bit words per chip
 inline constexpr uint32_t kFlashBlockWords = kFlashBusBlockBytes / 4;   // per chip per block

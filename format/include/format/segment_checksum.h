@@ -1,16 +1,16 @@
-// Segment checksums: one pass over the bytes gives ((sum mod 256) mod 255) * 1000 + xor.
+// Segment checksums: one pass over the bytes gives ((sum mod 256) mod 255) * 1000 + xor,
+// and the values the service library expects for each segment of the one release of each
+// configuration. The package tool makes packages that match this table.
 #pragma once
 
 #include <cstdint>
-
-#include "wince/types.h"
 
 typedef uint32_t SegmentChecksum;
 
 SegmentChecksum ChecksumBytes(const uint8_t* bytes, uint32_t length);
 
 struct ExpectedChecksum {
-    const WCHAR* path;  // in order of verification
+    const char16_t* path;  // in order of verification
     SegmentChecksum advanced;
     SegmentChecksum basic;
 };

@@ -1,4 +1,4 @@
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 
 SegmentChecksum ChecksumBytes(const uint8_t* bytes, uint32_t length) {
     uint32_t sum = 0;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_key.h"
 
 // Reads and descrambles the first 36 bytes of the file into header. Returns the file's
 // length when 36 bytes were read and the signature is "VORN"; 0 when the file cannot be

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 #include "shared/segment_table.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "service/checksum.h"
+#include "format/segment_checksum.h"
 
 static void BM_ChecksumBytes(benchmark::State& state) {
     std::vector<uint8_t> segment(size_t(state.range(0)));

@@ -1,4 +1,4 @@
-#include "desktop/rom_package_header.h"
+#include "format/rom_package_header.h"
 
 #include <cstdio>
 #include <cstring>

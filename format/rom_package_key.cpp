@@ -1,4 +1,4 @@
-#include "desktop/rom_package_key.h"
+#include "format/rom_package_key.h"
 
 #include "shared/segment_table.h"
 
