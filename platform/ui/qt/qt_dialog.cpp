@@ -7,38 +7,22 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "hosted_window.h"
-#include "platform/clock.h"
 #include "ui/qt/qt_ui_host.h"
-#include "ui/text_encoding.h"
 #include "ui/transcript.h"
 
 namespace ui::qt {
 namespace {
 
 const QEvent::Type kRunQueued = QEvent::Type(QEvent::registerEventType());
-
-QString ToQString(std::string_view text) {
-    if (IsValidUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size()));
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
-
-int ScaledIntervalMs(UINT periodMs) {
-    auto real = std::chrono::duration_cast<std::chrono::milliseconds>(tova::ScaledMs(periodMs));
-    return int(std::min<int64_t>(real.count(), INT32_MAX));
-}
 
 // Into the host's transcript; a page's misuse also goes to stderr, as a window without a
 // transcript would otherwise swallow it.
