@@ -7,36 +7,30 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <string>
 
-#include "hosted_window.h"
-#include "platform/clock.h"
-#include "progress_bar.h"
 #include "ui/qt/qt_ui_host.h"
-#include "ui/text_encoding.h"
+#include "ui/transcript.h"
 
 namespace ui::qt {
 namespace {
 
 const QEvent::Type kRunQueued = QEvent::Type(QEvent::registerEventType());
 
-QString ToQString(std::string_view text) {
-    if (IsValidUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size()));
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
-
-int ScaledIntervalMs(UINT periodMs) {
-    auto real = std::chrono::duration_cast<std::chrono::milliseconds>(tova::ScaledMs(periodMs));
-    return int(std::min<int64_t>(real.count(), INT32_MAX));
+// Into the host's transcript; a page's misuse also goes to stderr, as a window without a
+// transcript would otherwise swallow it.
+DialogModel::RecordSink TranscriptSink(QtUiHost* host) {
+    return [host](TranscriptEntry entry) {
+        if (entry.kind == EntryKind::Error) std::fprintf(stderr, "ui: %s\n", FormatEntry(entry).c_str());
+        if (host) host->Record(entry);
+    };
 }
 
 }  // namespace
@@ -44,16 +38,13 @@ int ScaledIntervalMs(UINT periodMs) {
 QtDialog::QtDialog(QtUiHost* host, const DialogTemplate& dialog, Page& page, QWidget* owner,
                    uint64_t serial)
     : QDialog(owner),
+      ModelDialogHost(dialog, page, serial, TranscriptSink(host),
+                      // The wake-up may come from any thread; posting an event is safe from
+                      // any thread, and the window's queue lock keeps this object alive
+                      // until it is closed.
+                      [this] { QCoreApplication::postEvent(this, new QEvent(kRunQueued)); }),
       host_(host),
-      template_(dialog),
-      page_(page),
-      serial_(serial),
-      style_(dialog.style),
       windowMenu_(this) {
-    // The wake-up may come from any thread; posting an event is safe from any thread, and
-    // the window's queue lock keeps this object alive until it is closed.
-    window_ = std::make_shared<detail::HostedWindow>(
-        [this] { QCoreApplication::postEvent(this, new QEvent(kRunQueued)); });
     setWindowTitle(ToQString(dialog.caption));
     setFont(TemplateFont(dialog.fontName, dialog.fontPoints));
     base_ = DialogBaseUnits(font());
@@ -64,20 +55,19 @@ QtDialog::QtDialog(QtUiHost* host, const DialogTemplate& dialog, Page& page, QWi
     // The window menu, reached with the right mouse button or Alt+Space.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (!menuItems_.empty()) windowMenu_.exec(mapToGlobal(at));
+        if (!Model().State().windowMenu.empty()) windowMenu_.exec(mapToGlobal(at));
     });
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(shortcut, &QShortcut::activated, this, [this] {
-        if (!menuItems_.empty()) windowMenu_.exec(mapToGlobal(QPoint(0, 0)));
+        if (!Model().State().windowMenu.empty()) windowMenu_.exec(mapToGlobal(QPoint(0, 0)));
     });
 }
 
-QtDialog::~QtDialog() { window_->Close(); }
-
-std::shared_ptr<WindowHandle> QtDialog::Handle() const { return window_; }
-
 void QtDialog::Build() {
-    for (const ControlTemplate& t : template_.controls) {
+    const std::vector<ControlState>& controls = Model().State().controls;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const ControlTemplate& t = Template().controls[i];
+        const ControlState& state = controls[i];
         QWidget* widget = MakeWidget(t);
         widget->setGeometry(DialogUnitsToPixelsX(t.rect.x, base_), DialogUnitsToPixelsY(t.rect.y, base_),
                             DialogUnitsToPixelsX(t.rect.cx, base_), DialogUnitsToPixelsY(t.rect.cy, base_));
@@ -92,12 +82,10 @@ void QtDialog::Build() {
             label->setPixmap(QPixmap::fromImage(image));
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         }
-        widget->setHidden(t.hidden);
-        widget->setEnabled(!t.disabled);
-        Control control{t.id, t.kind, widget, std::string(t.text)};
-        control.colour = t.redText ? RGB(255, 0, 0) : CLR_DEFAULT;
-        controls_.push_back(std::move(control));
-        ApplyColour(controls_.back());
+        widget->setHidden(!state.visible);
+        widget->setEnabled(state.enabled);
+        ApplyColour(*widget, state.textColour);
+        widgets_.emplace(state.id, widget);
     }
 }
 
@@ -146,313 +134,158 @@ QWidget* QtDialog::MakeWidget(const ControlTemplate& t) {
     return label;
 }
 
-bool QtDialog::OnGuiThread(const char* operation) const {
-    if (QThread::currentThread() == thread()) return true;
-    std::fprintf(stderr, "ui: %s on page %d called from another thread; use the window handle\n",
-                 operation, template_.id);
-    return false;
-}
-
-QtDialog::Control* QtDialog::Find(int controlId, const char* operation) {
-    if (!OnGuiThread(operation)) return nullptr;
-    for (Control& c : controls_)
-        if (c.id == controlId) return &c;
-    std::fprintf(stderr, "ui: %s: page %d has no control %d\n", operation, template_.id, controlId);
-    Record(EntryKind::Error, controlId, 0, 0, std::string(operation) + ": no control " + std::to_string(controlId));
-    return nullptr;
-}
-
-void QtDialog::Record(EntryKind kind, int control, int64_t value, int64_t value2, std::string text) const {
-    if (host_) host_->Record(TranscriptEntry{kind, template_.id, control, value, value2, std::move(text), {}});
-}
-
-const QtDialog::Control* QtDialog::Find(int controlId) const {
-    if (!OnGuiThread("reading a control")) return nullptr;
-    for (const Control& c : controls_)
-        if (c.id == controlId) return &c;
-    return nullptr;
-}
-
 QWidget* QtDialog::ControlWidget(int controlId) const {
-    const Control* c = Find(controlId);
-    return c ? c->widget : nullptr;
+    auto it = widgets_.find(controlId);
+    return it == widgets_.end() ? nullptr : it->second;
 }
 
-void QtDialog::ApplyText(Control& c) {
-    QString text = ToQString(c.text);
-    switch (c.kind) {
-    case ControlKind::StaticText: static_cast<QLabel*>(c.widget)->setText(text); break;
+void QtDialog::ApplyText(QWidget& widget, const ControlState& control) {
+    QString text = ToQString(control.text);
+    switch (control.kind) {
+    case ControlKind::StaticText: static_cast<QLabel&>(widget).setText(text); break;
     case ControlKind::PushButton:
-    case ControlKind::DefPushButton: static_cast<QPushButton*>(c.widget)->setText(text); break;
-    case ControlKind::GroupBox: static_cast<QGroupBox*>(c.widget)->setTitle(text); break;
+    case ControlKind::DefPushButton: static_cast<QPushButton&>(widget).setText(text); break;
+    case ControlKind::GroupBox: static_cast<QGroupBox&>(widget).setTitle(text); break;
     case ControlKind::ReadOnlyEdit:
         // Agreement files come with CR LF line ends; the edit wants plain line feeds.
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        static_cast<QPlainTextEdit*>(c.widget)->setPlainText(text);
+        static_cast<QPlainTextEdit&>(widget).setPlainText(text);
         break;
     default: break;
     }
 }
 
-void QtDialog::ApplyColour(Control& c) {
-    QPalette palette = c.widget->palette();
-    const QPalette normal = QApplication::palette(c.widget);
+void QtDialog::ApplyColour(QWidget& widget, COLORREF colour) {
+    QPalette palette = widget.palette();
+    const QPalette normal = QApplication::palette(&widget);
     const QPalette::ColorRole roles[] = {QPalette::WindowText, QPalette::ButtonText, QPalette::Text};
     // Disabled items stay grey whatever colour they were given.
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
         for (QPalette::ColorRole role : roles) {
-            QColor colour = c.colour == CLR_DEFAULT
-                                ? normal.color(group, role)
-                                : QColor(GetRValue(c.colour), GetGValue(c.colour), GetBValue(c.colour));
-            palette.setColor(group, role, colour);
+            QColor shown = colour == CLR_DEFAULT ? normal.color(group, role)
+                                                 : QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+            palette.setColor(group, role, shown);
         }
-    c.widget->setPalette(palette);
+    widget.setPalette(palette);
 }
 
-bool QtDialog::SetItemText(int controlId, std::string_view text) {
-    Control* c = Find(controlId, "SetItemText");
-    if (!c) return false;
-    if (c->text == text) return true;
-    c->text = std::string(text);
-    ApplyText(*c);
-    Record(EntryKind::ItemText, controlId, 0, 0, c->text);
-    return true;
-}
-
-std::string QtDialog::GetItemText(int controlId) const {
-    const Control* c = Find(controlId);
-    return c ? c->text : std::string();
-}
-
-bool QtDialog::ShowItem(int controlId, bool show) {
-    Control* c = Find(controlId, "ShowItem");
-    if (!c) return false;
-    if (c->widget->isHidden() != show) return true;
-    c->widget->setHidden(!show);
-    Record(show ? EntryKind::ItemShown : EntryKind::ItemHidden, controlId);
-    return true;
-}
-
-bool QtDialog::EnableItem(int controlId, bool enable) {
-    Control* c = Find(controlId, "EnableItem");
-    if (!c) return false;
-    if (c->widget->isEnabledTo(this) == enable) return true;
-    c->widget->setEnabled(enable);
-    Record(enable ? EntryKind::ItemEnabled : EntryKind::ItemDisabled, controlId);
-    return true;
-}
-
-bool QtDialog::IsItemVisible(int controlId) const {
-    const Control* c = Find(controlId);
-    return c && !c->widget->isHidden();
-}
-
-bool QtDialog::IsItemEnabled(int controlId) const {
-    const Control* c = Find(controlId);
-    return c && c->widget->isEnabled();
-}
-
-bool QtDialog::SetProgressRange(int controlId, int minimum, int maximum) {
-    Control* c = Find(controlId, "SetProgressRange");
-    if (!c) return false;
-    detail::ChangeProgressRange(*c, minimum, maximum, RecordFor(controlId));
-    if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) {
-        bar->setRange(std::min(minimum, maximum), std::max(minimum, maximum));
-        bar->setValue(c->pos);
+void QtDialog::ControlChanged(const ControlState& control, ControlAspect aspect) {
+    QWidget* widget = ControlWidget(control.id);
+    if (!widget) return;
+    switch (aspect) {
+    case ControlAspect::Text: ApplyText(*widget, control); break;
+    case ControlAspect::Visibility: widget->setHidden(!control.visible); break;
+    case ControlAspect::Enabled: widget->setEnabled(control.enabled); break;
+    case ControlAspect::Colour: ApplyColour(*widget, control.textColour); break;
+    case ControlAspect::Progress:
+        if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
+            bar->setRange(std::min(control.rangeMin, control.rangeMax), std::max(control.rangeMin, control.rangeMax));
+            bar->setValue(control.pos);
+        }
+        break;
     }
-    return true;
 }
 
-bool QtDialog::SetProgressPos(int controlId, int pos) {
-    Control* c = Find(controlId, "SetProgressPos");
-    if (!c) return false;
-    if (!detail::ChangeProgressPos(*c, pos, RecordFor(controlId))) return true;
-    if (auto* bar = qobject_cast<QProgressBar*>(c->widget)) bar->setValue(c->pos);
-    return true;
-}
-
-int QtDialog::GetProgressPos(int controlId) const {
-    const Control* c = Find(controlId);
-    return c ? c->pos : 0;
-}
-
-bool QtDialog::SetItemTextColour(int controlId, COLORREF colour) {
-    Control* c = Find(controlId, "SetItemTextColour");
-    if (!c) return false;
-    if (c->colour == colour) return true;
-    c->colour = colour;
-    ApplyColour(*c);
-    Record(EntryKind::ItemColour, controlId, colour);
-    return true;
-}
-
-bool QtDialog::SetTimer(UINT timerId, UINT periodMs) {
-    if (!OnGuiThread("SetTimer")) return false;
+void QtDialog::TimerSet(UINT timerId, UINT periodMs) {
     QTimer*& timer = timers_[timerId];
     if (!timer) {
         timer = new QTimer(this);
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, timerId] {
-            if (!ended_) DispatchToPage(WM_TIMER, timerId, 0);
+            if (!Ended()) DispatchToPage(WM_TIMER, timerId, 0);
         });
     }
-    periods_[timerId] = periodMs;
     timer->start(ScaledIntervalMs(periodMs));
-    Record(EntryKind::TimerSet, 0, timerId, periodMs);
-    return true;
 }
 
-bool QtDialog::KillTimer(UINT timerId) {
-    if (!OnGuiThread("KillTimer")) return false;
+void QtDialog::TimerKilled(UINT timerId) {
     auto it = timers_.find(timerId);
-    if (it == timers_.end()) return false;
+    if (it == timers_.end()) return;
     it->second->stop();
     it->second->deleteLater();
     timers_.erase(it);
-    periods_.erase(timerId);
-    Record(EntryKind::TimerKilled, 0, timerId);
-    return true;
 }
 
-void QtDialog::EndDialog(int result) {
-    if (!OnGuiThread("EndDialog") || ended_) return;
-    ended_ = true;
-    result_ = result;
+void QtDialog::OnEnded(int result) {
     if (loop_) loop_->exit(result);
 }
 
 void QtDialog::MessageBox(std::string_view text, std::string_view caption) {
-    if (!OnGuiThread("MessageBox")) return;
-    host_->ShowMessageBox(this, template_.id, text, caption);
+    if (!OnPageThread("MessageBox")) return;
+    host_->ShowMessageBox(this, Template().id, text, caption);
 }
 
-void QtDialog::AppendWindowMenuItem(std::string_view text, UINT commandId) {
-    if (!OnGuiThread("AppendWindowMenuItem")) return;
+void QtDialog::MenuItemAppended(const WindowMenuItem& item) {
     windowMenu_.addSeparator();
-    QAction* action = windowMenu_.addAction(ToQString(text));
+    QAction* action = windowMenu_.addAction(ToQString(item.text));
+    const UINT commandId = item.id;
     action->setData(commandId);
-    connect(action, &QAction::triggered, this, [this, commandId] {
-        DispatchToPage(WM_SYSCOMMAND, commandId, 0);
-    });
-    menuItems_.push_back(WindowMenuItem{0, {}});
-    menuItems_.push_back(WindowMenuItem{commandId, std::string(text)});
-    Record(EntryKind::MenuItem, 0, commandId, 0, std::string(text));
+    connect(action, &QAction::triggered, this, [this, commandId] { DispatchToPage(WM_SYSCOMMAND, commandId, 0); });
 }
 
 void QtDialog::ApplyWindowFlags() {
+    const uint32_t style = GetStyle();
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
-    if (style_ & WS_CAPTION) flags |= Qt::WindowTitleHint;
-    if (style_ & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (template_.exStyle & WS_EX_TOPMOST) flags |= Qt::WindowStaysOnTopHint;
+    if (style & WS_CAPTION) flags |= Qt::WindowTitleHint;
+    if (style & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (Template().exStyle & WS_EX_TOPMOST) flags |= Qt::WindowStaysOnTopHint;
     setWindowFlags(flags);
 }
 
-void QtDialog::ModifyStyle(uint32_t remove, uint32_t add) {
-    if (!OnGuiThread("ModifyStyle")) return;
-    uint32_t style = (style_ & ~remove) | add;
-    if (style == style_) return;
-    style_ = style;
-    Record(EntryKind::StyleChanged, 0, style);
+void QtDialog::StyleChanged(uint32_t) {
     // Changing the frame makes Qt hide the window; it stays as visible as it was.
     bool wasVisible = isVisible();
     ApplyWindowFlags();
     if (wasVisible) show();
 }
 
-void QtDialog::ShowWindow(bool show) {
-    if (!OnGuiThread("ShowWindow")) return;
+void QtDialog::ShowRequested(bool show, bool changed) {
     setVisible(show);
     // Off screen there is no stacking to change (and the platform complains of each try).
-    if (show && (template_.style & DS_SETFOREGROUND) && QGuiApplication::platformName() != "offscreen") {
+    if (show && (Template().style & DS_SETFOREGROUND) && QGuiApplication::platformName() != "offscreen") {
         raise();
         activateWindow();
     }
-    if (show == shown_) return;
-    shown_ = show;
-    Record(show ? EntryKind::PageShown : EntryKind::PageHidden);
-    if (!show) return;
+    if (!changed || !show) return;
     everShown_ = true;
     if (host_) host_->PageShown(*this);
 }
 
-void QtDialog::SetIcon(int iconId) {
-    if (!OnGuiThread("SetIcon")) return;
+void QtDialog::IconChanged(int iconId) {
     QIcon icon;
     for (int size : {16, 32}) {
         QImage image = ImageFromIconResource(iconId, size);
         if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
     }
-    if (iconId_ != iconId) Record(EntryKind::IconSet, 0, iconId);
-    iconId_ = iconId;
     setWindowIcon(icon);
 }
 
 int QtDialog::RunChildPage(Page& child) {
-    if (!OnGuiThread("RunChildPage")) return -1;
+    if (!OnPageThread("RunChildPage")) return -1;
     return host_->RunModal(child);
 }
 
-DialogState QtDialog::Snapshot() const {
-    DialogState state;
-    state.templateId = template_.id;
-    state.windowSerial = serial_;
-    state.caption = std::string(template_.caption);
-    state.style = style_;
-    state.exStyle = template_.exStyle;
-    state.visible = isVisible();
-    state.iconId = iconId_;
-    state.windowMenu = menuItems_;
-    state.timers = std::map<UINT, UINT>(periods_.begin(), periods_.end());
-    for (const Control& c : controls_) {
-        ControlState s;
-        s.id = c.id;
-        s.kind = c.kind;
-        s.text = c.text;
-        s.visible = !c.widget->isHidden();
-        s.enabled = c.widget->isEnabled();
-        s.textColour = c.colour;
-        s.rangeMin = c.rangeMin;
-        s.rangeMax = c.rangeMax;
-        s.pos = c.pos;
-        state.controls.push_back(std::move(s));
-    }
-    return state;
-}
-
-void QtDialog::Open() {
-    window_->Open(*this);
-    page_.AttachHost(this);
-    Record(EntryKind::PageOpened, 0, 0, 0, std::string(template_.caption));
-}
-
 void QtDialog::RunModalLoop() {
-    if (ended_) return;
+    if (Ended()) return;
     QEventLoop loop;
     loop_ = &loop;
     loop.exec(QEventLoop::DialogExec);
     loop_ = nullptr;
 }
 
-void QtDialog::Destroy() {
-    window_->BeginClose();
-    page_.OnDestroy();
+void QtDialog::OnClosed() {
     for (auto& [id, timer] : timers_) timer->stop();
-    window_->Close();
-    page_.AttachHost(nullptr);
     hide();
-    Record(EntryKind::PageEnded, 0, result_);
 }
 
 void QtDialog::DispatchToPage(UINT message, WPARAM wParam, LPARAM lParam) {
-    page_.Dispatch(message, wParam, lParam);
+    GetPage().Dispatch(message, wParam, lParam);
     if (host_) host_->NoteChange();
 }
 
 bool QtDialog::event(QEvent* e) {
     if (e->type() == kRunQueued) {
-        if (!ended_ && window_->RunOne([this](UINT m, WPARAM w, LPARAM l) { page_.Dispatch(m, w, l); }) &&
-            host_)
-            host_->NoteChange();
+        if (RunQueued() && host_) host_->NoteChange();
         return true;
     }
     return QDialog::event(e);
@@ -461,13 +294,13 @@ bool QtDialog::event(QEvent* e) {
 void QtDialog::closeEvent(QCloseEvent* e) {
     // The page decides whether it closes; without a close box there is nothing to click.
     e->ignore();
-    if (!ended_ && (style_ & WS_SYSMENU)) DispatchToPage(WM_CLOSE, 0, 0);
+    if (!Ended() && (GetStyle() & WS_SYSMENU)) DispatchToPage(WM_CLOSE, 0, 0);
 }
 
 void QtDialog::reject() {
     // Escape.
-    if (ended_) return;
-    page_.OnCancel();
+    if (Ended()) return;
+    GetPage().OnCancel();
     if (host_) host_->NoteChange();
 }
 

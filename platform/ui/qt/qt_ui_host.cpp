@@ -24,16 +24,6 @@
 namespace ui::qt {
 namespace {
 
-QString ToQString(std::string_view text) {
-    if (IsValidUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size()));
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
-
-int ScaledIntervalMs(uint64_t nominalMs) {
-    auto real = std::chrono::duration_cast<std::chrono::milliseconds>(tova::ScaledMs(nominalMs));
-    return int(std::min<int64_t>(real.count(), INT32_MAX));
-}
-
 QImage ToQImage(const Image* image) {
     if (!image) return {};
     QImage out(image->width, image->height, QImage::Format_ARGB32);
@@ -50,6 +40,16 @@ void SendKey(QWidget& target, int key) {
 }
 
 }  // namespace
+
+QString ToQString(std::string_view text) {
+    if (IsValidUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+int ScaledIntervalMs(uint64_t nominalMs) {
+    auto real = std::chrono::duration_cast<std::chrono::milliseconds>(tova::ScaledMs(nominalMs));
+    return int(std::min<int64_t>(real.count(), INT32_MAX));
+}
 
 QSize DialogBaseUnits(const QFont& font) {
     QFontMetrics metrics(font);

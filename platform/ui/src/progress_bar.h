@@ -1,6 +1,5 @@
 // A progress bar's position is held inside its range, whichever way round the range was
-// given, and each change is logged once. Both hosts keep their bars through these so the
-// windowed and the headless transcripts agree.
+// given, and each change is logged once. The dialog model keeps every bar through these.
 #pragma once
 
 #include <algorithm>

@@ -7,8 +7,10 @@
 #include <QImage>
 #include <QSize>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "ui/dialog_state.h"
@@ -72,6 +74,11 @@ private:
     int messageBoxDepth_ = 0;
     bool askPending_ = false;
 };
+
+// A page's text as Qt shows it: UTF-8 where it is valid, otherwise Latin-1 byte for byte.
+QString ToQString(std::string_view text);
+// A nominal period on the scaled clock as a Qt timer interval, in real milliseconds.
+int ScaledIntervalMs(uint64_t nominalMs);
 
 // Dialog base units of a template's font, as Windows derives them: the average width of
 // the 52 Latin letters (rounded) and the font height, in pixels.
