@@ -272,6 +272,31 @@ void FlashModel::OnPowerCut(std::function<void()> listener) {
 
 void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t offset, uint32_t words) {
     operations_.push_back(FlashOperation{kind, uint8_t(chip), ok, offset, words});
+    FlashActivity& activity = chips_[chip].activity;
+    switch (kind) {
+    case FlashOperationKind::kErase:
+        ++activity.erases;
+        activity.lastEraseOffset = offset;
+        break;
+    case FlashOperationKind::kBufferedProgram:
+    case FlashOperationKind::kWordProgram:
+        ++activity.programs;
+        activity.lastProgramOffset = offset;
+        break;
+    default: ++activity.lockChanges; break;
+    }
+    activity.anyOperation = true;
+    activity.lastKind = kind;
+}
+
+FlashActivity FlashModel::Activity(unsigned chip) const {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    const Chip& c = chips_[chip];
+    FlashActivity activity = c.activity;
+    activity.readArray = c.mode == Mode::kReadArray;
+    activity.busy = IsBusy(c);
+    return activity;
 }
 
 void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {

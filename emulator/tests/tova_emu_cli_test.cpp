@@ -37,7 +37,8 @@ TEST_F(TovaEmuCli, HelpDocumentsEveryCommand) {
                              "--rom", "--factory-build", "--boot-delay", "run STATE", "--link-port",
                              "--time-scale", "set STATE cable", "set STATE ac", "set STATE battery",
                              "set STATE fault", "power-cut STATE", "reset STATE", "screenshot STATE",
-                             "dump-flash STATE", "--offset", "--length", "info STATE"})
+                             "dump-flash STATE", "--offset", "--length", "info STATE", "view STATE", "--window",
+                             "--grab", "--close-after"})
         EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
