@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFont>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -125,8 +127,9 @@ HandheldViewWidget::HandheldViewWidget(HandheldView& view, QWidget* parent)
         auto* value = new QLabel(this);
         value->setObjectName(Text("value-" + line.key));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        value->setWordWrap(true);
         grid->addWidget(label, row, 0, Qt::AlignLeft | Qt::AlignTop);
-        grid->addWidget(value, row, 1, Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(value, row, 1, Qt::AlignTop);
         values_.emplace_back(line.key, value);
         ++row;
     }
@@ -136,6 +139,7 @@ HandheldViewWidget::HandheldViewWidget(HandheldView& view, QWidget* parent)
     light_ = new LightWidget(this);
     lightText_ = new QLabel(this);
     lightText_->setObjectName("flash-text");
+    lightText_->setWordWrap(true);  // both chips at two addresses make a long line
     lightRow->addWidget(light_);
     lightRow->addWidget(lightText_, 1);
     grid->addLayout(lightRow, row, 1);
@@ -171,7 +175,7 @@ HandheldViewWidget::HandheldViewWidget(HandheldView& view, QWidget* parent)
 
     auto* sideWidget = new QWidget(this);
     sideWidget->setLayout(side);
-    sideWidget->setMinimumWidth(330);
+    sideWidget->setMinimumWidth(360);
     outer->addWidget(sideWidget, 1);
 
     confirm_ = [this](const QString& title, const QString& question) {
@@ -288,6 +292,17 @@ void WindowMessages(QtMsgType type, const QMessageLogContext& context, const QSt
     if (g_firstWarning.empty()) g_firstWarning = text;
 }
 
+// At the right of the screen, where a window centred on it (the wizard's pages) leaves
+// room; where the screen is too narrow, the window manager decides.
+void PlaceBesideTheMiddle(QWidget& widget) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect area = screen->availableGeometry();
+    QSize size = widget.sizeHint();
+    if (area.width() < 2 * size.width()) return;
+    widget.move(area.right() - size.width() - 24, area.top() + 24);
+}
+
 class QtViewWindow : public ViewWindow {
 public:
     explicit QtViewWindow(std::unique_ptr<QApplication> app) : app_(std::move(app)) {}
@@ -305,6 +320,7 @@ public:
             else std::fprintf(stderr, "tova-emu: cannot write the picture %s\n", grab.c_str());
         });
         widget.PollOnce();
+        PlaceBesideTheMiddle(widget);
         widget.show();
         if (options.closeAfterMs >= 0) QTimer::singleShot(options.closeAfterMs, &widget, [&widget] { widget.close(); });
         // A Close() that came before the widget existed is carried out now.
