@@ -14,11 +14,16 @@ namespace {
 
 const char* StateWord(MachineState s) {
     switch (s) {
-    case MachineState::kOff: return "off";
-    case MachineState::kBooting: return "booting";
-    case MachineState::kBooted: return "booted";
-    case MachineState::kDead: return "dead";
-    case MachineState::kResetting: return "resetting";
+        case MachineState::kOff:
+            return "off";
+        case MachineState::kBooting:
+            return "booting";
+        case MachineState::kBooted:
+            return "booted";
+        case MachineState::kDead:
+            return "dead";
+        case MachineState::kResetting:
+            return "resetting";
     }
     return "off";
 }
@@ -32,10 +37,14 @@ std::optional<MachineState> StateFromWord(const std::string& w) {
 
 const char* LastWord(FlashChipStatus::Last last) {
     switch (last) {
-    case FlashChipStatus::Last::kErase: return "erase";
-    case FlashChipStatus::Last::kProgram: return "program";
-    case FlashChipStatus::Last::kLock: return "lock";
-    default: return "none";
+        case FlashChipStatus::Last::kErase:
+            return "erase";
+        case FlashChipStatus::Last::kProgram:
+            return "program";
+        case FlashChipStatus::Last::kLock:
+            return "lock";
+        default:
+            return "none";
     }
 }
 
@@ -77,12 +86,15 @@ FlashChipStatus ChipStatus(const hw::FlashActivity& a) {
     c.lockChanges = a.lockChanges;
     c.lastEraseOffset = a.lastEraseOffset;
     c.lastProgramOffset = a.lastProgramOffset;
-    if (!a.anyOperation) c.last = FlashChipStatus::Last::kNone;
-    else if (a.lastKind == hw::FlashOperationKind::kErase) c.last = FlashChipStatus::Last::kErase;
+    if (!a.anyOperation)
+        c.last = FlashChipStatus::Last::kNone;
+    else if (a.lastKind == hw::FlashOperationKind::kErase)
+        c.last = FlashChipStatus::Last::kErase;
     else if (a.lastKind == hw::FlashOperationKind::kBufferedProgram ||
              a.lastKind == hw::FlashOperationKind::kWordProgram)
         c.last = FlashChipStatus::Last::kProgram;
-    else c.last = FlashChipStatus::Last::kLock;
+    else
+        c.last = FlashChipStatus::Last::kLock;
     return c;
 }
 
@@ -101,7 +113,8 @@ HandheldStatus ReadHandheldStatus(Machine& machine, const ActionContext& context
     s.boots = machine.BootCount();
     s.lastBootWarm = s.boots > 0 && machine.LastBootWarm();
     s.romBuild = machine.RomBuild();
-    for (unsigned chip = 0; chip < 2; ++chip) s.flash[chip] = ChipStatus(machine.Flash().Activity(chip));
+    for (unsigned chip = 0; chip < 2; ++chip)
+        s.flash[chip] = ChipStatus(machine.Flash().Activity(chip));
     return s;
 }
 
@@ -130,7 +143,19 @@ std::string FormatHandheldStatus(const HandheldStatus& s) {
 std::optional<HandheldStatus> ParseHandheldStatus(std::string_view text) {
     if (text.size() > kLargestStatusReply) return std::nullopt;
     HandheldStatus s;
-    enum Seen { kRunning, kState, kAc, kBattery, kCable, kLink, kBoots, kRom, kFlash0, kFlash1, kCount };
+    enum Seen {
+        kRunning,
+        kState,
+        kAc,
+        kBattery,
+        kCable,
+        kLink,
+        kBoots,
+        kRom,
+        kFlash0,
+        kFlash1,
+        kCount
+    };
     bool seen[kCount] = {};
     std::istringstream lines{std::string(text)};
     for (std::string line; std::getline(lines, line);) {
@@ -189,11 +214,18 @@ std::optional<HandheldStatus> ParseHandheldStatus(std::string_view text) {
             auto last = LastFromWord(w[7]);
             auto eraseOffset = Number(w[8], 0xFFFFFFFF);
             auto programOffset = Number(w[9], 0xFFFFFFFF);
-            if (!chip || !array || !busy || !erases || !programs || !locks || !last || !eraseOffset ||
-                !programOffset)
+            if (!chip || !array || !busy || !erases || !programs || !locks || !last ||
+                !eraseOffset || !programOffset)
                 return std::nullopt;
             FlashChipStatus& c = s.flash[*chip];
-            c = {*array, *busy, *erases, *programs, *locks, *last, uint32_t(*eraseOffset), uint32_t(*programOffset)};
+            c = {*array,
+                 *busy,
+                 *erases,
+                 *programs,
+                 *locks,
+                 *last,
+                 uint32_t(*eraseOffset),
+                 uint32_t(*programOffset)};
             seen[*chip == 0 ? kFlash0 : kFlash1] = true;
         }
     }

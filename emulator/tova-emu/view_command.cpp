@@ -32,19 +32,23 @@ bool IsSet(const char* name) {
 
 }  // namespace
 
-void SetViewWindowOpener(ViewWindowOpener opener) { g_opener = opener; }
+void SetViewWindowOpener(ViewWindowOpener opener) {
+    g_opener = opener;
+}
 
 std::optional<std::string> NoDisplayReason() {
     if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return std::nullopt;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform && std::strncmp(platform, "offscreen", 9) == 0) return std::nullopt;
     return std::string("no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset") +
-           (platform && *platform ? std::string(", and QT_QPA_PLATFORM is ") + platform : std::string()) +
+           (platform && *platform ? std::string(", and QT_QPA_PLATFORM is ") + platform
+                                  : std::string()) +
            "); run it where a display exists, or with QT_QPA_PLATFORM=offscreen and --grab";
 }
 
 std::unique_ptr<ViewWindow> OpenViewWindow() {
-    if (g_opener == nullptr) throw UsageError("this tova-emu was built without Qt: it has no window");
+    if (g_opener == nullptr)
+        throw UsageError("this tova-emu was built without Qt: it has no window");
     if (auto reason = NoDisplayReason()) throw UsageError(*reason);
     std::string error;
     std::unique_ptr<ViewWindow> window = g_opener(&error);
@@ -52,7 +56,8 @@ std::unique_ptr<ViewWindow> OpenViewWindow() {
     return window;
 }
 
-bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i, ViewWindowOptions* options) {
+bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
+                           ViewWindowOptions* options) {
     if (args[*i] == "--grab") {
         std::string file = OptionValue(args, i);
         if (file.empty()) throw UsageError("--grab needs a file name");
@@ -60,7 +65,8 @@ bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i, View
         return true;
     }
     if (args[*i] == "--close-after") {
-        options->closeAfterMs = int(ParseNumberArgument(OptionValue(args, i), 86400000, "--close-after"));
+        options->closeAfterMs =
+            int(ParseNumberArgument(OptionValue(args, i), 86400000, "--close-after"));
         return true;
     }
     return false;
@@ -80,7 +86,8 @@ struct StopSignalWatch::State {
     std::thread thread;
 };
 
-StopSignalWatch::StopSignalWatch(std::function<void(int)> onSignal) : state_(std::make_unique<State>()) {
+StopSignalWatch::StopSignalWatch(std::function<void(int)> onSignal)
+    : state_(std::make_unique<State>()) {
     State* s = state_.get();
     s->thread = std::thread([s, onSignal = std::move(onSignal)] {
         sigset_t stopSignals;
@@ -104,7 +111,9 @@ StopSignalWatch::~StopSignalWatch() {
     state_->thread.join();
 }
 
-int StopSignalWatch::Signal() const { return state_->signal; }
+int StopSignalWatch::Signal() const {
+    return state_->signal;
+}
 
 int ViewCommand(const std::vector<std::string>& args) {
     if (args.empty() || args[0].rfind("--", 0) == 0)
@@ -112,7 +121,8 @@ int ViewCommand(const std::vector<std::string>& args) {
     std::filesystem::path state = args[0];
     ViewWindowOptions options;
     for (size_t i = 1; i < args.size(); ++i)
-        if (!ParseViewWindowOption(args, &i, &options)) throw UsageError("view does not know \"" + args[i] + "\"");
+        if (!ParseViewWindowOption(args, &i, &options))
+            throw UsageError("view does not know \"" + args[i] + "\"");
     if (!std::filesystem::exists(state / state_files::kConfig))
         throw CommandError("no handheld in " + state.string() + " (tova-emu create makes one)");
 
@@ -122,8 +132,10 @@ int ViewCommand(const std::vector<std::string>& args) {
     HandheldView view(state.string(), [state](const std::vector<std::string>& words) {
         ControlLimits limits;
         limits.timeoutMs = kActionTimeoutMs;
-        if (words.size() == 1 && words[0] == kStatusRequest) limits = {kLargestStatusReply, kPollTimeoutMs};
-        if (words.size() == 1 && words[0] == kFrameRequest) limits = {kLargestFrameReply, kPollTimeoutMs};
+        if (words.size() == 1 && words[0] == kStatusRequest)
+            limits = {kLargestStatusReply, kPollTimeoutMs};
+        if (words.size() == 1 && words[0] == kFrameRequest)
+            limits = {kLargestFrameReply, kPollTimeoutMs};
         return SendControl(state, words, limits);
     });
     {

@@ -23,28 +23,39 @@ std::string BuildDigits(uint32_t build) {
 
 const char* ToneWord(Tone tone) {
     switch (tone) {
-    case Tone::kErasing: return "erasing";
-    case Tone::kProgramming: return "programming";
-    case Tone::kBusy: return "busy";
-    default: return "idle";
+        case Tone::kErasing:
+            return "erasing";
+        case Tone::kProgramming:
+            return "programming";
+        case Tone::kBusy:
+            return "busy";
+        default:
+            return "idle";
     }
 }
 
 Tone ToneOfLast(FlashChipStatus::Last last) {
     switch (last) {
-    case FlashChipStatus::Last::kErase: return Tone::kErasing;
-    case FlashChipStatus::Last::kProgram: return Tone::kProgramming;
-    default: return Tone::kBusy;
+        case FlashChipStatus::Last::kErase:
+            return Tone::kErasing;
+        case FlashChipStatus::Last::kProgram:
+            return Tone::kProgramming;
+        default:
+            return Tone::kBusy;
     }
 }
 
 // The more telling of two tones: an erase outlasts a program, and either says more than busy.
 int Rank(Tone tone) {
     switch (tone) {
-    case Tone::kErasing: return 3;
-    case Tone::kProgramming: return 2;
-    case Tone::kBusy: return 1;
-    default: return 0;
+        case Tone::kErasing:
+            return 3;
+        case Tone::kProgramming:
+            return 2;
+        case Tone::kBusy:
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -133,13 +144,16 @@ void HandheldView::UpdateLight() {
         if (previous_ && previous_->running) {
             const FlashChipStatus& was = previous_->flash[i];
             // Counters only grow within one tova-emu run; a smaller one is a new run.
-            if (now.erases > was.erases) seen = Tone::kErasing;
-            else if (now.programs > was.programs) seen = Tone::kProgramming;
-            else if (now.lockChanges > was.lockChanges) seen = Tone::kBusy;
+            if (now.erases > was.erases)
+                seen = Tone::kErasing;
+            else if (now.programs > was.programs)
+                seen = Tone::kProgramming;
+            else if (now.lockChanges > was.lockChanges)
+                seen = Tone::kBusy;
         }
         if (seen == Tone::kOff && (now.busy || !now.readArray)) seen = ToneOfLast(now.last);
         if (seen != Tone::kOff) {
-            uint32_t offset = seen == Tone::kErasing ? now.lastEraseOffset
+            uint32_t offset = seen == Tone::kErasing       ? now.lastEraseOffset
                               : seen == Tone::kProgramming ? now.lastProgramOffset
                                                            : 0;
             chip = {kLightHoldPolls, seen, offset};
@@ -186,7 +200,8 @@ void HandheldView::TakeFrame(const std::vector<uint16_t>& frame) {
         uint32_t* row = &picture_[size_t(y) * kScale * kPictureWidth];
         for (uint32_t x = 0; x < hw::kScreenWidth; ++x) {
             auto rgb = hw::Rgb565ToRgb888(frame[y * hw::kScreenWidth + x]);
-            uint32_t argb = 0xFF000000u | (uint32_t(rgb[0]) << 16) | (uint32_t(rgb[1]) << 8) | rgb[2];
+            uint32_t argb =
+                0xFF000000u | (uint32_t(rgb[0]) << 16) | (uint32_t(rgb[1]) << 8) | rgb[2];
             for (int dx = 0; dx < kScale; ++dx) row[x * kScale + dx] = argb;
         }
         for (int dy = 1; dy < kScale; ++dy)
@@ -201,7 +216,9 @@ void HandheldView::Darken() {
     picture_.assign(size_t(kPictureWidth) * kPictureHeight, kDarkPixel);
 }
 
-std::string HandheldView::Title() const { return "Tova handheld - " + name_; }
+std::string HandheldView::Title() const {
+    return "Tova handheld - " + name_;
+}
 
 std::vector<HandheldView::StripLine> HandheldView::Strip() const {
     std::vector<StripLine> lines;
@@ -221,20 +238,28 @@ std::vector<HandheldView::StripLine> HandheldView::Strip() const {
     std::string system;
     bool systemWarning = false;
     switch (s.state) {
-    case MachineState::kOff: system = "off"; break;
-    case MachineState::kBooting: system = "booting"; break;
-    case MachineState::kResetting: system = "restarting"; break;
-    case MachineState::kDead:
-        system = "dead: no valid kernel in flash";
-        systemWarning = true;
-        break;
-    case MachineState::kBooted:
-        system = "booted, ROM " + BuildDigits(s.romBuild);
-        break;
+        case MachineState::kOff:
+            system = "off";
+            break;
+        case MachineState::kBooting:
+            system = "booting";
+            break;
+        case MachineState::kResetting:
+            system = "restarting";
+            break;
+        case MachineState::kDead:
+            system = "dead: no valid kernel in flash";
+            systemWarning = true;
+            break;
+        case MachineState::kBooted:
+            system = "booted, ROM " + BuildDigits(s.romBuild);
+            break;
     }
     lines.push_back({"system", "System", system, systemWarning});
-    lines.push_back({"boots", "Boots", s.boots == 0 ? "none yet"
-                                       : std::to_string(s.boots) + (s.lastBootWarm ? " (last warm)" : " (last cold)"),
+    lines.push_back({"boots", "Boots",
+                     s.boots == 0 ? "none yet"
+                                  : std::to_string(s.boots) +
+                                        (s.lastBootWarm ? " (last warm)" : " (last cold)"),
                      false});
     lines.push_back({"ac", "AC adapter", s.acOnline ? "plugged in" : "unplugged", !s.acOnline});
     lines.push_back({"battery", "Battery", BatteryWords(s.batteryPercent),
@@ -270,24 +295,27 @@ std::string HandheldView::Press(Action action) {
     std::vector<std::string> words;
     std::string done;
     switch (action) {
-    case Action::kCable:
-        words = {"set", "cable", status_->cableAttached ? "off" : "on"};
-        done = status_->cableAttached ? "cable pulled out" : "cable plugged in";
-        break;
-    case Action::kAc:
-        words = {"set", "ac", status_->acOnline ? "off" : "on"};
-        done = status_->acOnline ? "AC adapter unplugged" : "AC adapter plugged in";
-        break;
-    case Action::kPowerCut:
-        words = {"power-cut"};
-        done = "power cut: the handheld boots cold from its flash";
-        break;
+        case Action::kCable:
+            words = {"set", "cable", status_->cableAttached ? "off" : "on"};
+            done = status_->cableAttached ? "cable pulled out" : "cable plugged in";
+            break;
+        case Action::kAc:
+            words = {"set", "ac", status_->acOnline ? "off" : "on"};
+            done = status_->acOnline ? "AC adapter unplugged" : "AC adapter plugged in";
+            break;
+        case Action::kPowerCut:
+            words = {"power-cut"};
+            done = "power cut: the handheld boots cold from its flash";
+            break;
     }
     std::string trouble;
     std::optional<ControlReply> reply = Send(words, &trouble);
-    if (!reply) message_ = "could not reach the handheld" + (trouble.empty() ? "" : ": " + trouble);
-    else if (reply->status != ControlReply::Status::kOk) message_ = "the handheld refused: " + Trimmed(reply->text);
-    else message_ = done;
+    if (!reply)
+        message_ = "could not reach the handheld" + (trouble.empty() ? "" : ": " + trouble);
+    else if (reply->status != ControlReply::Status::kOk)
+        message_ = "the handheld refused: " + Trimmed(reply->text);
+    else
+        message_ = done;
     std::string result = message_;
     Poll();
     return result;
@@ -296,7 +324,8 @@ std::string HandheldView::Press(Action action) {
 std::string HandheldView::Shown() const {
     std::string shown = light_.text + "\n" + Message() + "\n";
     for (const StripLine& line : Strip()) shown += line.value + "\n";
-    for (const Button& button : Buttons()) shown += button.label + (button.enabled ? "+" : "-") + "\n";
+    for (const Button& button : Buttons())
+        shown += button.label + (button.enabled ? "+" : "-") + "\n";
     return shown;
 }
 

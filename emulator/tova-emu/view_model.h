@@ -22,7 +22,7 @@
 namespace tova::emu {
 
 class HandheldView {
-public:
+  public:
     // Sends the words of one request; nullopt when no handheld runs there. May throw
     // CommandError (a handheld that does not answer).
     using Request = std::function<std::optional<ControlReply>(const std::vector<std::string>&)>;
@@ -55,9 +55,9 @@ public:
 
     // The state strip: one line per item, as a person reads it.
     struct StripLine {
-        std::string key;    // stable, for the window's object names: power, ac, ...
-        std::string label;  // "Power"
-        std::string value;  // "on"
+        std::string key;       // stable, for the window's object names: power, ac, ...
+        std::string label;     // "Power"
+        std::string value;     // "on"
         bool warning = false;  // a state that stops an update (AC off, cable out, dead ...)
     };
     std::vector<StripLine> Strip() const;
@@ -87,7 +87,7 @@ public:
     // Frames received in the last second (for the window's footer).
     int FramesPerSecond() const { return framesPerSecond_; }
 
-private:
+  private:
     std::optional<ControlReply> Send(const std::vector<std::string>& words, std::string* trouble);
     void TakeStatus(std::optional<HandheldStatus> status);
     void TakeFrame(const std::vector<uint16_t>& frame);

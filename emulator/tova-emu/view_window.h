@@ -24,7 +24,7 @@ struct ViewWindowOptions {
 };
 
 class ViewWindow {
-public:
+  public:
     virtual ~ViewWindow() = default;
     // Shows the window for `view`, polls it every HandheldView::kPollIntervalMs, and returns
     // once the window is closed. Closing it does nothing to the handheld.
@@ -48,12 +48,13 @@ std::optional<std::string> NoDisplayReason();
 std::unique_ptr<ViewWindow> OpenViewWindow();
 
 // Takes --grab FILE and --close-after MS at args[*i]; false when args[*i] is neither.
-bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i, ViewWindowOptions* options);
+bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
+                           ViewWindowOptions* options);
 
 // SIGINT and SIGTERM, which the caller has blocked in every thread, watched by a thread of
 // their own for as long as the watch lives: the first that comes is handed to `onSignal`.
 class StopSignalWatch {
-public:
+  public:
     explicit StopSignalWatch(std::function<void(int)> onSignal);
     ~StopSignalWatch();
     StopSignalWatch(const StopSignalWatch&) = delete;
@@ -61,7 +62,7 @@ public:
     // The signal that came, 0 while none has.
     int Signal() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

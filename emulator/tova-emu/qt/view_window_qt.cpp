@@ -1,5 +1,7 @@
 #include "qt/view_window_qt.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QFont>
@@ -15,24 +17,28 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace tova::emu::qt {
 
 namespace {
 
-QString Text(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString Text(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 QColor ToneColour(HandheldView::Light::Tone tone) {
     switch (tone) {
-    case HandheldView::Light::Tone::kErasing: return QColor(0xE5, 0x39, 0x35);
-    case HandheldView::Light::Tone::kProgramming: return QColor(0xFF, 0xB3, 0x00);
-    case HandheldView::Light::Tone::kBusy: return QColor(0x1E, 0x88, 0xE5);
-    default: return QColor(0x55, 0x55, 0x55);
+        case HandheldView::Light::Tone::kErasing:
+            return QColor(0xE5, 0x39, 0x35);
+        case HandheldView::Light::Tone::kProgramming:
+            return QColor(0xFF, 0xB3, 0x00);
+        case HandheldView::Light::Tone::kBusy:
+            return QColor(0x1E, 0x88, 0xE5);
+        default:
+            return QColor(0x55, 0x55, 0x55);
     }
 }
 
@@ -43,29 +49,30 @@ constexpr int kBezel = 14;  // the dark rim around the screen, as on the handhel
 // The screen, drawn 1:1 from the model's 2x picture: the scaling is the model's, nearest
 // neighbour, so no toolkit smoothing comes into it.
 class ScreenWidget : public QWidget {
-public:
+  public:
     ScreenWidget(const HandheldView& view, QWidget* parent) : QWidget(parent), view_(view) {
         setObjectName("screen");
         setFixedSize(HandheldView::kPictureWidth, HandheldView::kPictureHeight);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         const std::vector<uint32_t>& picture = view_.Picture();
         QImage image(reinterpret_cast<const uchar*>(picture.data()), HandheldView::kPictureWidth,
-                     HandheldView::kPictureHeight, HandheldView::kPictureWidth * 4, QImage::Format_RGB32);
+                     HandheldView::kPictureHeight, HandheldView::kPictureWidth * 4,
+                     QImage::Format_RGB32);
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(QPoint(0, 0), image);
     }
 
-private:
+  private:
     const HandheldView& view_;
 };
 
 class LightWidget : public QWidget {
-public:
+  public:
     explicit LightWidget(QWidget* parent) : QWidget(parent) {
         setObjectName("flash-light");
         setFixedSize(18, 18);
@@ -77,7 +84,7 @@ public:
     }
     HandheldView::Light::Tone Tone() const { return tone_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -86,7 +93,7 @@ protected:
         painter.drawEllipse(QRectF(1.5, 1.5, width() - 3, height() - 3));
     }
 
-private:
+  private:
     HandheldView::Light::Tone tone_ = HandheldView::Light::Tone::kOff;
 };
 
@@ -187,7 +194,9 @@ HandheldViewWidget::HandheldViewWidget(HandheldView& view, QWidget* parent)
 
 HandheldViewWidget::~HandheldViewWidget() = default;
 
-QPoint HandheldViewWidget::ScreenOrigin() const { return screen_->mapTo(this, QPoint(0, 0)); }
+QPoint HandheldViewWidget::ScreenOrigin() const {
+    return screen_->mapTo(this, QPoint(0, 0));
+}
 
 bool HandheldViewWidget::PollOnce() {
     bool changed = view_.Poll();
@@ -203,8 +212,9 @@ void HandheldViewWidget::StartPolling(std::function<void(bool)> afterPoll) {
     timer_->disconnect();
     connect(timer_, &QTimer::timeout, this, [this, afterPoll] {
         bool changed = PollOnce();
-        QString frames = view_.Frame().empty() ? QString("dark (no frame)")
-                                               : QString("%1 frames a second, 2x").arg(view_.FramesPerSecond());
+        QString frames = view_.Frame().empty()
+                             ? QString("dark (no frame)")
+                             : QString("%1 frames a second, 2x").arg(view_.FramesPerSecond());
         if (frames_->text() != frames) frames_->setText(frames);
         if (afterPoll) afterPoll(changed);
     });
@@ -218,8 +228,9 @@ void HandheldViewWidget::Refresh() {
             if (line.key != key) continue;
             label->setText(Text(line.value));
             QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, line.warning ? QColor(0xB0, 0x00, 0x20)
-                                                                : this->palette().color(QPalette::WindowText));
+            palette.setColor(QPalette::WindowText,
+                             line.warning ? QColor(0xB0, 0x00, 0x20)
+                                          : this->palette().color(QPalette::WindowText));
             label->setPalette(palette);
         }
     }
@@ -278,14 +289,17 @@ void WindowMessages(QtMsgType type, const QMessageLogContext& context, const QSt
     if (!g_opening) {
         // The offscreen platform's note on every window it shows says nothing to a user.
         if (message.contains("propagateSizeHints")) return;
-        if (g_previousHandler) g_previousHandler(type, context, message);
-        else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        if (g_previousHandler)
+            g_previousHandler(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
         return;
     }
     std::string text = message.toStdString();
     if (type == QtFatalMsg) {
         std::string why = g_firstWarning.empty() ? text : g_firstWarning;
-        std::fprintf(stderr, "tova-emu: no display: the window system cannot be opened (%s)\n", why.c_str());
+        std::fprintf(stderr, "tova-emu: no display: the window system cannot be opened (%s)\n",
+                     why.c_str());
         std::fflush(stderr);
         ::_exit(2);
     }
@@ -304,7 +318,7 @@ void PlaceBesideTheMiddle(QWidget& widget) {
 }
 
 class QtViewWindow : public ViewWindow {
-public:
+  public:
     explicit QtViewWindow(std::unique_ptr<QApplication> app) : app_(std::move(app)) {}
     ~QtViewWindow() override = default;
 
@@ -316,16 +330,23 @@ public:
         bool grabbed = false;
         widget.StartPolling([&widget, &grab, &grabbed](bool changed) {
             if (grab.empty() || (!changed && grabbed)) return;
-            if (GrabTo(widget, grab)) grabbed = true;
-            else std::fprintf(stderr, "tova-emu: cannot write the picture %s\n", grab.c_str());
+            if (GrabTo(widget, grab))
+                grabbed = true;
+            else
+                std::fprintf(stderr, "tova-emu: cannot write the picture %s\n", grab.c_str());
         });
         widget.PollOnce();
         PlaceBesideTheMiddle(widget);
         widget.show();
-        if (options.closeAfterMs >= 0) QTimer::singleShot(options.closeAfterMs, &widget, [&widget] { widget.close(); });
+        if (options.closeAfterMs >= 0)
+            QTimer::singleShot(options.closeAfterMs, &widget, [&widget] { widget.close(); });
         // A Close() that came before the widget existed is carried out now.
         QMetaObject::invokeMethod(
-            &widget, [this, &widget] { if (closeRequested_) widget.close(); }, Qt::QueuedConnection);
+            &widget,
+            [this, &widget] {
+                if (closeRequested_) widget.close();
+            },
+            Qt::QueuedConnection);
         bool quitOnClose = QApplication::quitOnLastWindowClosed();
         QApplication::setQuitOnLastWindowClosed(false);
         QEventLoop loop;
@@ -342,10 +363,14 @@ public:
         closeRequested_ = true;
         // Carried out on the window's thread; dropped if this window is gone by then.
         QMetaObject::invokeMethod(
-            &closeWatch_, [this] { if (widget_) widget_->close(); }, Qt::QueuedConnection);
+            &closeWatch_,
+            [this] {
+                if (widget_) widget_->close();
+            },
+            Qt::QueuedConnection);
     }
 
-private:
+  private:
     struct CloseWatch : QObject {
         std::function<void()> onClose;
         bool eventFilter(QObject* object, QEvent* event) override {

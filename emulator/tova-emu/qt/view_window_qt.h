@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,7 +23,7 @@ class LightWidget;
 // strip line (power, system, boots, ac, battery, cable, link) and "value-frames",
 // "flash-light", "flash-text", "button-KEY" (cable, ac, power-cut), "message", "footer".
 class HandheldViewWidget : public QWidget {
-public:
+  public:
     explicit HandheldViewWidget(HandheldView& view, QWidget* parent = nullptr);
     ~HandheldViewWidget() override;
 
@@ -41,7 +40,7 @@ public:
     // The screen's top-left pixel in this widget's coordinates.
     QPoint ScreenOrigin() const;
 
-private:
+  private:
     void Pressed(HandheldView::Action action);
 
     HandheldView& view_;

@@ -28,7 +28,8 @@ inline constexpr int kBannerLeft = 6 * 8, kBannerRight = 24 * 8;
 
 // The colour the banner is drawn in on this screen (RGB565), or 0xFFFF when the screen does
 // not show the banner alone: text only in the banner's cells, all in one of its colours.
-inline uint16_t BannerColour(const std::vector<uint16_t>& screen, int width = 240, int height = 320) {
+inline uint16_t BannerColour(const std::vector<uint16_t>& screen, int width = 240,
+                             int height = 320) {
     if (screen.size() != size_t(width) * height) return 0xFFFF;
     uint16_t colour = 0xFFFF;
     int drawn = 0;
@@ -36,7 +37,8 @@ inline uint16_t BannerColour(const std::vector<uint16_t>& screen, int width = 24
         for (int x = 0; x < width; ++x) {
             uint16_t p = screen[size_t(y) * width + x];
             if (p == 0xFFFF) continue;
-            bool inBanner = y >= kBannerTop && y < kBannerBottom && x >= kBannerLeft && x < kBannerRight;
+            bool inBanner =
+                y >= kBannerTop && y < kBannerBottom && x >= kBannerLeft && x < kBannerRight;
             if (!inBanner || (p != 0x8080 && p != 0x0C0C && p != 0x0000)) return 0xFFFF;
             if (colour != 0xFFFF && p != colour) return 0xFFFF;
             colour = p;
@@ -46,7 +48,7 @@ inline uint16_t BannerColour(const std::vector<uint16_t>& screen, int width = 24
 }
 
 class FlasherHandheld {
-public:
+  public:
     explicit FlasherHandheld(std::filesystem::path folder)
         : folder_(std::move(folder)), program_(folder_), state_((folder_ / "handheld").string()) {}
     ~FlasherHandheld() { SwitchOff(); }
@@ -54,7 +56,8 @@ public:
     // tova-emu create and run; returns once its link is up.
     void Start() {
         ASSERT_EQ(program_.Run({"create", state_}).exitCode, 0);
-        run_ = program_.Start({"run", state_, "--link-port", "0", "--time-scale", kFlasherTimeScale}, "run");
+        run_ = program_.Start(
+            {"run", state_, "--link-port", "0", "--time-scale", kFlasherTimeScale}, "run");
         ASSERT_TRUE(program_.WaitForInfo(state_, "(up)")) << program_.Output("run");
     }
 
@@ -67,7 +70,8 @@ public:
         if (withSegment) {
             std::vector<char> bytes(64 * 1024);
             for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + 3);
-            std::ofstream(store / "Temp" / "SYNC.nb0", std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+            std::ofstream(store / "Temp" / "SYNC.nb0", std::ios::binary)
+                .write(bytes.data(), std::streamsize(bytes.size()));
         }
         ASSERT_EQ(program_.Run({"reset", state_, "warm"}).exitCode, 0);
     }
@@ -91,7 +95,7 @@ public:
     TovaEmuProgram& Program() { return program_; }
     const std::filesystem::path& Folder() const { return folder_; }
 
-private:
+  private:
     std::filesystem::path folder_;
     TovaEmuProgram program_;
     std::string state_;
@@ -100,9 +104,10 @@ private:
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tova-emu-view-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tova-emu-view-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     ~ScratchFolder() {
@@ -111,7 +116,7 @@ public:
     }
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

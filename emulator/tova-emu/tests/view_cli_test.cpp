@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-
 #include <csignal>
 
 #include "flasher_handheld.h"
@@ -38,7 +37,7 @@ bool ShowsBanner(const fs::path& grab) {
 }
 
 class ViewCli : public ::testing::Test {
-protected:
+  protected:
     Outcome Run(const std::vector<std::string>& args, const child::Environment& env = kOffscreen) {
         return handheld_.Program().Run(args, env);
     }
@@ -58,7 +57,9 @@ TEST_F(ViewCli, WithoutADisplaySaysSoAndExitsTwo) {
     // A platform Qt cannot open is no display either: said the same way, not an abort.
     o = Run({"view", handheld_.State()}, {{"DISPLAY=:97", "QT_QPA_PLATFORM=no-such-platform"}, {}});
     EXPECT_EQ(o.exitCode, 2) << o.err;
-    EXPECT_NE(o.err.find("tova-emu: no display: the window system cannot be opened"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("tova-emu: no display: the window system cannot be opened"),
+              std::string::npos)
+        << o.err;
 
     // run --window without a display starts nothing.
     o = Run({"run", handheld_.State(), "--link-port", "0", "--window"}, kNoDisplay);
@@ -82,7 +83,8 @@ TEST_F(ViewCli, RefusesBadWordsAndAFolderWithoutAHandheld) {
 
 TEST_F(ViewCli, ShowsTheRunningHandheldsBannerAndClosingLeavesItRunning) {
     handheld_.Start();
-    auto view = handheld_.Program().Start({"view", handheld_.State(), "--grab", Grab().string()}, "view", kOffscreen);
+    auto view = handheld_.Program().Start({"view", handheld_.State(), "--grab", Grab().string()},
+                                          "view", kOffscreen);
     handheld_.StartFlasher();
     EXPECT_TRUE(WaitFor([&] { return ShowsBanner(Grab()); })) << handheld_.Program().Output("view");
     EXPECT_TRUE(view->Running());
@@ -96,13 +98,14 @@ TEST_F(ViewCli, ShowsTheRunningHandheldsBannerAndClosingLeavesItRunning) {
 
 TEST_F(ViewCli, RunWithAWindowKeepsRunningOnceItIsClosed) {
     ASSERT_EQ(Run({"create", handheld_.State()}).exitCode, 0);
-    auto run = handheld_.Program().Start({"run", handheld_.State(), "--link-port", "0", "--time-scale",
-                                          kFlasherTimeScale, "--window", "--close-after", "1000",
-                                          "--grab", Grab().string()},
-                                         "run-window", kOffscreen);
+    auto run = handheld_.Program().Start(
+        {"run", handheld_.State(), "--link-port", "0", "--time-scale", kFlasherTimeScale,
+         "--window", "--close-after", "1000", "--grab", Grab().string()},
+        "run-window", kOffscreen);
     EXPECT_TRUE(WaitFor([&] {
-        return handheld_.Program().Output("run-window").find("the window is closed; the handheld keeps running") !=
-               std::string::npos;
+        return handheld_.Program()
+                   .Output("run-window")
+                   .find("the window is closed; the handheld keeps running") != std::string::npos;
     })) << handheld_.Program().Output("run-window");
     EXPECT_TRUE(run->Running());
     EXPECT_TRUE(handheld_.RunsBooted());
@@ -117,10 +120,11 @@ TEST_F(ViewCli, RunWithAWindowKeepsRunningOnceItIsClosed) {
 
 TEST_F(ViewCli, RunWithAWindowStopsOnCtrlCWhileTheWindowShows) {
     ASSERT_EQ(Run({"create", handheld_.State()}).exitCode, 0);
-    auto run = handheld_.Program().Start(
-        {"run", handheld_.State(), "--link-port", "0", "--time-scale", kFlasherTimeScale, "--window"},
-        "run-window", kOffscreen);
-    ASSERT_TRUE(handheld_.Program().WaitForInfo(handheld_.State(), "(up)")) << handheld_.Program().Output("run-window");
+    auto run = handheld_.Program().Start({"run", handheld_.State(), "--link-port", "0",
+                                          "--time-scale", kFlasherTimeScale, "--window"},
+                                         "run-window", kOffscreen);
+    ASSERT_TRUE(handheld_.Program().WaitForInfo(handheld_.State(), "(up)"))
+        << handheld_.Program().Output("run-window");
     run->Signal(SIGINT);
     Outcome end = TovaEmuProgram::Finish(*run);
     EXPECT_EQ(end.exitCode, 0) << end.err;

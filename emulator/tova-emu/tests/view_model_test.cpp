@@ -1,11 +1,12 @@
 // The window's model without a window: what it shows for the replies of a handheld that
 // a test plays, and what its buttons send.
+#include "view_model.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
 
 #include "arguments.h"
-#include "view_model.h"
 
 namespace tova::emu {
 namespace {
@@ -28,12 +29,14 @@ HandheldStatus Booted() {
     return s;
 }
 
-std::vector<uint16_t> WhiteScreen() { return std::vector<uint16_t>(hw::kScreenWidth * hw::kScreenHeight, 0xFFFF); }
+std::vector<uint16_t> WhiteScreen() {
+    return std::vector<uint16_t>(hw::kScreenWidth * hw::kScreenHeight, 0xFFFF);
+}
 
 // A handheld played by the test: it answers status and frame from what the test set, and
 // records every other request.
 class PlayedHandheld {
-public:
+  public:
     bool running = true;
     HandheldStatus status = Booted();
     std::vector<uint16_t> frame = WhiteScreen();
@@ -50,7 +53,8 @@ public:
                 return ControlReply{ControlReply::Status::kOk,
                                     statusText.empty() ? FormatHandheldStatus(status) : statusText};
             if (words == Words{kFrameRequest})
-                return ControlReply{ControlReply::Status::kOk, frameBytes.empty() ? EncodeFrame(frame) : frameBytes};
+                return ControlReply{ControlReply::Status::kOk,
+                                    frameBytes.empty() ? EncodeFrame(frame) : frameBytes};
             actions.push_back(words);
             if (words == Words{"set", "cable", "off"}) status.cableAttached = false;
             if (words == Words{"set", "cable", "on"}) status.cableAttached = true;
@@ -87,7 +91,7 @@ HandheldView::Button ButtonFor(const HandheldView& view, HandheldView::Action ac
 
 TEST(HandheldViewModel, PictureIsTheScreenTwiceAsLargeNearestNeighbour) {
     PlayedHandheld hh;
-    hh.frame[0] = 0x8080;                          // top-left
+    hh.frame[0] = 0x8080;                            // top-left
     hh.frame[135 * hw::kScreenWidth + 48] = 0x0C0C;  // a pixel of the banner's first letter cell
     hh.frame.back() = 0x0000;
     HandheldView view("hh", hh.Request());
@@ -97,8 +101,8 @@ TEST(HandheldViewModel, PictureIsTheScreenTwiceAsLargeNearestNeighbour) {
     auto at = [&](int x, int y) { return p[size_t(y) * HandheldView::kPictureWidth + x]; };
     for (int d : {0, 1}) {
         for (int e : {0, 1}) {
-            EXPECT_EQ(at(d, e), 0xFF841000u);                    // 0x8080 widened as the PNGs are
-            EXPECT_EQ(at(96 + d, 270 + e), 0xFF088263u);         // 0x0C0C
+            EXPECT_EQ(at(d, e), 0xFF841000u);             // 0x8080 widened as the PNGs are
+            EXPECT_EQ(at(96 + d, 270 + e), 0xFF088263u);  // 0x0C0C
             EXPECT_EQ(at(478 + d, 638 + e), 0xFF000000u);
         }
     }
@@ -164,7 +168,8 @@ TEST(HandheldViewModel, NoHandheldRunningShowsADarkScreenAndWaits) {
     view.Poll();
     EXPECT_EQ(Value(view, "power"), "off (not running)");
     EXPECT_TRUE(Warning(view, "power"));
-    EXPECT_NE(view.Message().find("no handheld runs in some/state"), std::string::npos) << view.Message();
+    EXPECT_NE(view.Message().find("no handheld runs in some/state"), std::string::npos)
+        << view.Message();
     EXPECT_TRUE(view.Frame().empty());
     for (uint32_t pixel : view.Picture()) ASSERT_EQ(pixel, HandheldView::kDarkPixel);
     for (const auto& b : view.Buttons()) EXPECT_FALSE(b.enabled) << b.key;
@@ -244,7 +249,8 @@ TEST(HandheldViewModel, FlashLightTellsWhichChipErasesOrProgramsAndHoldsAMoment)
     hh.status.flash[0].busy = true;
     view.Poll();
     EXPECT_EQ(view.FlashLight().tone, Tone::kErasing) << "the high chip's erase still shows";
-    EXPECT_EQ(view.FlashLight().text, "low chip programming at 0xA0DC0040, high chip erasing at 0xA0DC0000");
+    EXPECT_EQ(view.FlashLight().text,
+              "low chip programming at 0xA0DC0040, high chip erasing at 0xA0DC0000");
 
     // The high chip's light goes out after its hold; the low chip stays lit while busy.
     for (int i = 0; i < HandheldView::kLightHoldPolls; ++i) view.Poll();
@@ -292,7 +298,8 @@ TEST(HandheldViewModel, ButtonsToggleWhatTheyTellAndAskBeforeThePowerCut) {
     EXPECT_NE(cut.confirmation.find("Cut the handheld's power now?"), std::string::npos);
     EXPECT_NE(cut.confirmation.find("boots cold"), std::string::npos);
     EXPECT_TRUE(cut.enabled);
-    EXPECT_EQ(view.Press(HandheldView::Action::kPowerCut), "power cut: the handheld boots cold from its flash");
+    EXPECT_EQ(view.Press(HandheldView::Action::kPowerCut),
+              "power cut: the handheld boots cold from its flash");
     EXPECT_EQ(hh.actions.back(), Words{"power-cut"});
     EXPECT_EQ(view.Message(), "power cut: the handheld boots cold from its flash");
     EXPECT_EQ(hh.actions.size(), 5u);
@@ -327,7 +334,8 @@ TEST(HandheldViewModel, CountsFramesOfTheLastSecond) {
         now += std::chrono::milliseconds(HandheldView::kPollIntervalMs);
     }
     EXPECT_EQ(view.FramesPerSecond(), 1000 / HandheldView::kPollIntervalMs);
-    EXPECT_GE(1000 / HandheldView::kPollIntervalMs, 10) << "the view promises 10 frames a second at least";
+    EXPECT_GE(1000 / HandheldView::kPollIntervalMs, 10)
+        << "the view promises 10 frames a second at least";
 }
 
 }  // namespace

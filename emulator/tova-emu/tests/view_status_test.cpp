@@ -26,7 +26,8 @@ HandheldStatus SampleStatus() {
     s.boots = 3;
     s.lastBootWarm = true;
     s.romBuild = 0x05260300;
-    s.flash[0] = {false, true, 12, 3400, 1, FlashChipStatus::Last::kProgram, 0x00DC0000, 0x00DC0040};
+    s.flash[0] = {false,      true,      12, 3400, 1, FlashChipStatus::Last::kProgram,
+                  0x00DC0000, 0x00DC0040};
     s.flash[1] = {true, false, 12, 3400, 1, FlashChipStatus::Last::kErase, 0x00DC0000, 0x00DBFFC0};
     return s;
 }
@@ -35,7 +36,9 @@ TEST(HandheldStatusText, ReadsBackWhatItWrites) {
     HandheldStatus s = SampleStatus();
     std::string text = FormatHandheldStatus(s);
     EXPECT_NE(text.find("link up 127.0.0.1:4990\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("flash 0 command busy 12 3400 1 program 0x00DC0000 0x00DC0040\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("flash 0 command busy 12 3400 1 program 0x00DC0000 0x00DC0040\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(ParseHandheldStatus(text), s);
 
     s.running = false;
@@ -66,8 +69,10 @@ TEST(HandheldStatusText, SkipsUnknownLinesAndRefusesBadOrMissingOnes) {
     EXPECT_FALSE(ParseHandheldStatus(replaced("state booted", "state flying")));
     EXPECT_FALSE(ParseHandheldStatus(replaced("ac on", "ac maybe")));
     EXPECT_FALSE(ParseHandheldStatus(replaced("flash 1 array idle", "flash 2 array idle")));
-    EXPECT_FALSE(ParseHandheldStatus(replaced("flash 1 array idle 12 3400 1 erase 0x00DC0000 0x00DBFFC0\n", "")));
-    EXPECT_FALSE(ParseHandheldStatus(replaced(" program 0x00DC0000 0x00DC0040", " program 0x00DC0000")));
+    EXPECT_FALSE(ParseHandheldStatus(
+        replaced("flash 1 array idle 12 3400 1 erase 0x00DC0000 0x00DBFFC0\n", "")));
+    EXPECT_FALSE(
+        ParseHandheldStatus(replaced(" program 0x00DC0000 0x00DC0040", " program 0x00DC0000")));
     EXPECT_FALSE(ParseHandheldStatus(replaced("rom 0x05260300", "rom 0x105260300")));
     EXPECT_FALSE(ParseHandheldStatus(text + std::string(kLargestStatusReply, ' ')));
     EXPECT_FALSE(ParseHandheldStatus(""));
@@ -89,7 +94,7 @@ TEST(HandheldFrameBytes, AreTheScreenLittleEndianAndExactlyOneFrame) {
 }
 
 class ViewRequests : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { tova::SetTimeScale(0.01); }
     ActionContext Running() { return {true, handheld_.Endpoint(), &handheld_.Server()}; }
 

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
-
 #include <set>
 
 #include "control_channel.h"
@@ -23,18 +22,20 @@ using testing::FlasherHandheld;
 using testing::ScratchFolder;
 using testing::WaitFor;
 
-const auto* const kApplication =
-    ::testing::AddGlobalTestEnvironment(new ui::qt::test_support::QtApplication("tova_emu_view_test"));
+const auto* const kApplication = ::testing::AddGlobalTestEnvironment(
+    new ui::qt::test_support::QtApplication("tova_emu_view_test"));
 
 class ViewWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         handheld_.Start();
-        view_ = std::make_unique<HandheldView>(handheld_.State(), [this](const std::vector<std::string>& words) {
-            ++requests_;
-            if (words[0] != kStatusRequest && words[0] != kFrameRequest) actions_.push_back(words);
-            return SendControl(handheld_.State(), words, {size_t(1) << 20, 5000});
-        });
+        view_ = std::make_unique<HandheldView>(
+            handheld_.State(), [this](const std::vector<std::string>& words) {
+                ++requests_;
+                if (words[0] != kStatusRequest && words[0] != kFrameRequest)
+                    actions_.push_back(words);
+                return SendControl(handheld_.State(), words, {size_t(1) << 20, 5000});
+            });
         widget_ = std::make_unique<qt::HandheldViewWidget>(*view_);
         widget_->show();
     }
@@ -84,7 +85,8 @@ TEST_F(ViewWindowTest, ShowsTheBannerPixelsAndTheStateStripOfARunningHandheld) {
             auto rgb = hw::Rgb565ToRgb888(frame[size_t(y) * 240 + x]);
             QRgb want = qRgb(rgb[0], rgb[1], rgb[2]);
             for (int d = 0; d < 4; ++d)
-                if ((grab.pixel(origin.x() + 2 * x + d % 2, origin.y() + 2 * y + d / 2) & 0xFFFFFF) != (want & 0xFFFFFF))
+                if ((grab.pixel(origin.x() + 2 * x + d % 2, origin.y() + 2 * y + d / 2) &
+                     0xFFFFFF) != (want & 0xFFFFFF))
                     ++mismatches;
             if (frame[size_t(y) * 240 + x] == colour) ++bannerPixels;
         }
@@ -98,7 +100,8 @@ TEST_F(ViewWindowTest, ShowsTheBannerPixelsAndTheStateStripOfARunningHandheld) {
     EXPECT_EQ(Text("value-ac"), "plugged in");
     EXPECT_EQ(Text("value-battery"), "100 %");
     EXPECT_EQ(Text("value-cable"), "in");
-    EXPECT_TRUE(Text("value-link").startsWith("up on 127.0.0.1:")) << Text("value-link").toStdString();
+    EXPECT_TRUE(Text("value-link").startsWith("up on 127.0.0.1:"))
+        << Text("value-link").toStdString();
     EXPECT_EQ(Text("flash-text"), "flash idle");
     EXPECT_EQ(widget_->findChild<QPushButton*>("button-cable")->text(), "Pull the cable out");
     EXPECT_TRUE(actions_.empty()) << "watching sends nothing but status and frame requests";
@@ -116,7 +119,8 @@ TEST_F(ViewWindowTest, FlashLightShowsTheFlasherWritingAndButtonsChangeTheHandhe
     ASSERT_TRUE(PollUntil([&] {
         lights.insert(view_->FlashLight().text);
         return lights.count("both chips erasing at 0xA0DC0000") > 0;
-    })) << "lights seen: " << lights.size();
+    })) << "lights seen: "
+        << lights.size();
     EXPECT_NE(Text("flash-text").toStdString().find("erasing at 0xA0DC0000"), std::string::npos);
 
     // The cable button pulls the cable, and the strip follows.
