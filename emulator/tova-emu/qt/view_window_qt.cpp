@@ -365,7 +365,10 @@ class QtViewWindow : public ViewWindow {
         QMetaObject::invokeMethod(
             &closeWatch_,
             [this] {
-                if (widget_) widget_->close();
+                if (!widget_) return;
+                // A question still open (the power cut's) is closed unanswered: no cut.
+                if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+                widget_->close();
             },
             Qt::QueuedConnection);
     }

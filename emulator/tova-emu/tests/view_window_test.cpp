@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
+
 #include <set>
+#include <thread>
 
 #include "control_channel.h"
 #include "flasher_handheld.h"
@@ -164,6 +167,34 @@ TEST_F(ViewWindowTest, WindowRunClosesByItselfAndLeavesTheHandheldRunning) {
     window->Close();
     options.closeAfterMs = -1;
     window->Run(*view_, options);
+}
+
+TEST_F(ViewWindowTest, ClosingWhileThePowerCutIsAskedCutsNothing) {
+    widget_.reset();
+    std::string error;
+    std::unique_ptr<ViewWindow> window = qt::OpenQtViewWindow(&error);
+    ASSERT_TRUE(window) << error;
+    std::thread closer;
+    bool asked = false;
+    QTimer::singleShot(200, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* cut = top->findChild<QPushButton*>("button-power-cut");
+            if (!cut || !cut->isEnabled()) continue;
+            // Ctrl-C comes while the question is open (the click below waits in it).
+            closer = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                window->Close();
+            });
+            asked = true;
+            cut->click();
+            return;
+        }
+    });
+    window->Run(*view_, {});
+    if (closer.joinable()) closer.join();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(actions_.empty()) << "the question was closed unanswered";
+    EXPECT_TRUE(handheld_.RunsBooted());
 }
 
 }  // namespace
