@@ -269,6 +269,31 @@ void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t o
     // Eight bytes an entry: a flashing logs close to a million of them.
     operations_.push_back(uint64_t(offset) << 32 | uint64_t(words) << 8 | uint64_t(ok) << 4 |
                           uint64_t(chip) << 3 | uint64_t(kind));
+    FlashActivity& activity = chips_[chip].activity;
+    switch (kind) {
+    case FlashOperationKind::kErase:
+        ++activity.erases;
+        activity.lastEraseOffset = offset;
+        break;
+    case FlashOperationKind::kBufferedProgram:
+    case FlashOperationKind::kWordProgram:
+        ++activity.programs;
+        activity.lastProgramOffset = offset;
+        break;
+    default: ++activity.lockChanges; break;
+    }
+    activity.anyOperation = true;
+    activity.lastKind = kind;
+}
+
+FlashActivity FlashModel::Activity(unsigned chip) const {
+    CheckChip(chip);
+    std::lock_guard lock(mutex_);
+    const Chip& c = chips_[chip];
+    FlashActivity activity = c.activity;
+    activity.readArray = c.mode == Mode::kReadArray;
+    activity.busy = IsBusy(c);
+    return activity;
 }
 
 void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {

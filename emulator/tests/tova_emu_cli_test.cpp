@@ -37,7 +37,8 @@ TEST_F(TovaEmuCli, HelpDocumentsEveryCommand) {
                              "--rom", "--factory-build", "--boot-delay", "run STATE", "--link-port",
                              "--time-scale", "set STATE cable", "set STATE ac", "set STATE battery",
                              "set STATE fault", "power-cut STATE", "reset STATE", "screenshot STATE",
-                             "dump-flash STATE", "--offset", "--length", "info STATE"})
+                             "dump-flash STATE", "--offset", "--length", "info STATE", "view STATE", "--window",
+                             "--grab", "--close-after"})
         EXPECT_NE(o.out.find(word), std::string::npos) << word;
 }
 
@@ -70,6 +71,21 @@ TEST_F(TovaEmuCli, BadArgumentsExitWithStatus2) {
         EXPECT_FALSE(o.err.empty()) << line;
     }
     EXPECT_FALSE(fs::exists(State()));
+}
+
+// In every build, with Qt or without (the tsan preset): no display, no window, status 2,
+// and a handheld that `run --window` never started.
+TEST_F(TovaEmuCli, WindowWithoutADisplayIsRefusedWithStatus2) {
+    ASSERT_EQ(Run({"create", State()}).exitCode, 0);
+    const child::Environment noDisplay{{}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}};
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"view", State()}, {"run", State(), "--link-port", "0", "--window"}}) {
+        Outcome o = program_.Run(args, noDisplay);
+        EXPECT_EQ(o.exitCode, 2) << args[0] << ": " << o.err;
+        EXPECT_NE(o.err.find("window"), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "");
+    }
+    EXPECT_NE(Run({"info", State()}).out.find("boots:        0"), std::string::npos);
 }
 
 TEST_F(TovaEmuCli, MissingOrCorruptStateIsAClearError) {

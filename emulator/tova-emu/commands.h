@@ -11,6 +11,7 @@ extern const char kHelpText[];
 
 int CreateCommand(const std::vector<std::string>& args);
 int RunCommand(const std::vector<std::string>& args);
+int ViewCommand(const std::vector<std::string>& args);
 // set, power-cut, reset, screenshot, dump-flash, info.
 int HandheldCommand(const std::string& name, const std::vector<std::string>& args);
 

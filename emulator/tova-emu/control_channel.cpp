@@ -74,10 +74,16 @@ const char* StatusWord(ControlReply::Status s) {
 }  // namespace
 
 std::optional<ControlReply> SendControl(const std::filesystem::path& state,
-                                        const std::vector<std::string>& words) {
+                                        const std::vector<std::string>& words,
+                                        const ControlLimits& limits) {
     Address a = ControlAddress(state);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return std::nullopt;
+    if (limits.timeoutMs > 0) {
+        timeval limit{limits.timeoutMs / 1000, (limits.timeoutMs % 1000) * 1000};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a.address), a.length) != 0) {
         ::close(fd);
         return std::nullopt;
@@ -85,7 +91,7 @@ std::optional<ControlReply> SendControl(const std::filesystem::path& state,
     std::string request;
     for (const auto& w : words) request.append(w).push_back('\0');
     std::string reply;
-    bool ok = WriteAll(fd, request) && ::shutdown(fd, SHUT_WR) == 0 && ReadAll(fd, &reply, 1 << 26);
+    bool ok = WriteAll(fd, request) && ::shutdown(fd, SHUT_WR) == 0 && ReadAll(fd, &reply, limits.largestReply + 16);
     ::close(fd);
     if (!ok) throw CommandError("the running handheld did not answer");
     size_t eol = reply.find('\n');

@@ -19,9 +19,18 @@ struct ControlReply {
     std::string text;
 };
 
-// The reply of the handheld running on `state`, or nullopt when none runs there.
+// How long a client waits and how much it takes. The defaults suit the commands of the
+// command line; a window polling many times a second wants a bound on both.
+struct ControlLimits {
+    size_t largestReply = size_t(1) << 26;  // a longer reply is "did not answer"
+    int timeoutMs = 0;                      // for each send and receive; 0 waits for ever
+};
+
+// The reply of the handheld running on `state`, or nullopt when none runs there. Throws
+// CommandError when it runs but does not answer within the limits.
 std::optional<ControlReply> SendControl(const std::filesystem::path& state,
-                                        const std::vector<std::string>& words);
+                                        const std::vector<std::string>& words,
+                                        const ControlLimits& limits = {});
 
 class ControlServer {
 public:

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "arguments.h"
+#include "handheld_status.h"
 #include "link_fault_knobs.h"
 #include "shared/flash_map.h"
 #include "shared/rom_identity.h"
@@ -215,6 +216,8 @@ void CheckAction(const std::vector<std::string>& words) {
         uint64_t length = ParseNumberArgument(words[3], kFlashBytes, "the length");
         if (offset + length > kFlashBytes)
             throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
+    } else if (name == kStatusRequest || name == kFrameRequest) {
+        Need(words, 1, name + " (a request of tova-emu view; it takes no words)");
     } else if (name != "power-cut" && name != "info") {
         throw UsageError("unknown command \"" + name + "\"");
     }
@@ -228,6 +231,8 @@ std::string RunAction(Machine& m, const std::vector<std::string>& words, const A
     if (name == "screenshot") return Screenshot(m, words, c);
     if (name == "dump-flash") return DumpFlash(m, words);
     if (name == "info") return Info(m, c);
+    if (name == kStatusRequest) return FormatHandheldStatus(ReadHandheldStatus(m, c));
+    if (name == kFrameRequest) return EncodeFrame(m.Display().Screen().Pixels());
     // power-cut
     m.PowerCut();
     return c.running ? "power cut: RAM lost; the power comes back and the handheld boots cold\n"

@@ -26,7 +26,8 @@ void CheckAction(const std::vector<std::string>& words);
 
 // Does the action and returns the text to print. Throws UsageError or CommandError.
 // Words: set cable|ac on|off; set battery N; set fault KNOB ARGS...; power-cut;
-// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info. The link fault
+// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info; and the two
+// requests of `tova-emu view`, status and frame (handheld_status.h). The link fault
 // knobs (link_fault_knobs.h) need context.link.
 std::string RunAction(Machine& machine, const std::vector<std::string>& words,
                       const ActionContext& context);

@@ -24,7 +24,7 @@ Commands:
         --boot-delay     nominal milliseconds from a reset to the booted system (default
                          2000), shrunk by the time scale
 
-  run STATE [--link-port N] [--time-scale X]
+  run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]
       Powers the handheld on and runs it in the foreground: boots, serves the sync link on
       127.0.0.1:N (default 4990; 0 picks a free port), writes the link endpoint to
       STATE/link.endpoint and prints it. Ctrl-C (SIGINT) or SIGTERM switches it off and
@@ -33,8 +33,27 @@ Commands:
       power cut the power comes back by itself and the handheld boots cold.
         --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
                          five-minute update take seconds)
+        --window         also shows the window of `view` on this handheld; closing it
+                         leaves the handheld running until Ctrl-C (with --grab and
+                         --close-after as for view)
       With TOVA_DEBUG_PRINT set in the environment, the handheld's debug output
       (NKDbgPrintfW) is shown on standard error.
+
+  view STATE [--grab OUT.png] [--close-after MS]
+      A window on the handheld that `tova-emu run` runs (in another process): its
+      240 x 320 screen live, scaled 2x (nearest neighbour) at 20 frames a second, and
+      beside it power, system (booted, dead ...), boots, AC adapter, battery, cable, link
+      and a flash light that tells which chip is erasing or programming. Its buttons pull
+      or plug the cable, unplug or plug the AC adapter and cut the power (after asking).
+      Screen and state come through the handheld's control channel while it runs; nothing
+      stops it, and closing the window leaves it running. Started before `run`, or after
+      it stops, the window waits with a dark screen. Ctrl-C or SIGTERM closes the window.
+        --grab           writes a picture of the whole window to OUT.png after every
+                         change it shows (replaced each time)
+        --close-after    closes the window by itself after MS real milliseconds
+      Needs a display (DISPLAY or WAYLAND_DISPLAY), or QT_QPA_PLATFORM=offscreen to draw
+      it unseen (with --grab); without one it says so and exits with status 2, as it does
+      in a build without Qt.
 
   set STATE cable on|off
   set STATE ac on|off

@@ -6,6 +6,10 @@
 #include "arguments.h"
 #include "commands.h"
 #include "tova/state_error.h"
+#include "view_window.h"
+#if TOVA_EMU_WITH_QT
+#include "qt/view_window_qt.h"
+#endif
 
 int main(int argc, char** argv) {
     using namespace tova::emu;
@@ -14,6 +18,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tova-emu: no command; see tova-emu --help\n");
         return 2;
     }
+#if TOVA_EMU_WITH_QT
+    SetViewWindowOpener(&OpenQtViewWindow);
+#endif
     std::string command = args[0];
     args.erase(args.begin());
     try {
@@ -23,6 +30,7 @@ int main(int argc, char** argv) {
         }
         if (command == "create") return CreateCommand(args);
         if (command == "run") return RunCommand(args);
+        if (command == "view") return ViewCommand(args);
         if (command == "set" || command == "power-cut" || command == "reset" ||
             command == "screenshot" || command == "dump-flash" || command == "info")
             return HandheldCommand(command, args);

@@ -1,7 +1,8 @@
-// tova-emu run STATE [--link-port N] [--time-scale X]
+// tova-emu run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]
 #include <signal.h>
 
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "platform/clock.h"
 #include "state_folder.h"
 #include "tova/link/link_server.h"
+#include "view_window.h"
 
 namespace tova::emu {
 
@@ -45,11 +47,19 @@ void RestorePower(Machine& machine, const std::atomic<bool>& stopping) {
 }  // namespace
 
 int RunCommand(const std::vector<std::string>& args) {
-    if (args.empty() || args[0].rfind("--", 0) == 0) throw UsageError("usage: run STATE [--link-port N] [--time-scale X]");
+    const std::string usage =
+        "usage: run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]";
+    if (args.empty() || args[0].rfind("--", 0) == 0) throw UsageError(usage);
     std::filesystem::path state = args[0];
     uint16_t port = kDefaultLinkPort;
+    bool windowed = false, windowOptions = false;
+    ViewWindowOptions viewOptions;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--link-port") {
+        if (args[i] == "--window") {
+            windowed = true;
+        } else if (ParseViewWindowOption(args, &i, &viewOptions)) {
+            windowOptions = true;
+        } else if (args[i] == "--link-port") {
             port = uint16_t(ParseNumberArgument(OptionValue(args, &i), 65535, "--link-port"));
         } else if (args[i] == "--time-scale") {
             std::string v = OptionValue(args, &i);
@@ -62,14 +72,20 @@ int RunCommand(const std::vector<std::string>& args) {
             throw UsageError("run does not know \"" + args[i] + "\"");
         }
     }
+    if (windowOptions && !windowed) throw UsageError("--grab and --close-after go with --window");
     if (SendControl(state, {"info"})) throw CommandError("the handheld in " + state.string() + " is already running");
 
-    // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below.
+    // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below (or to
+    // the window's watch).
+    BlockStopSignals();
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    // The window system first: when it cannot be opened nothing has been started yet.
+    std::unique_ptr<ViewWindow> window;
+    if (windowed) window = OpenViewWindow();
 
     auto machine = Machine::Open(state);
     ActionContext context{true, ""};
@@ -90,11 +106,15 @@ int RunCommand(const std::vector<std::string>& args) {
     context.link = link.get();
     std::ofstream(endpointFile) << context.linkEndpoint << "\n";
     std::printf("link endpoint %s\n", context.linkEndpoint.c_str());
+    // The control channel and the window take turns at the handheld's actions.
+    std::mutex actions;
+    auto handle = [&](const std::vector<std::string>& words) {
+        std::lock_guard lock(actions);
+        return Handle(*machine, context, words);
+    };
     std::unique_ptr<ControlServer> control;
     try {
-        control = std::make_unique<ControlServer>(state, [&](const std::vector<std::string>& words) {
-            return Handle(*machine, context, words);
-        });
+        control = std::make_unique<ControlServer>(state, handle);
     } catch (...) {
         stopping = true;
         machine->Shutdown();
@@ -105,7 +125,26 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fflush(stdout);
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    if (window) {
+        HandheldView view(state.string(), [&](const std::vector<std::string>& words) {
+            return std::optional<ControlReply>(handle(words));
+        });
+        std::atomic<int> caught{0};
+        {
+            ViewWindow* shown = window.get();
+            StopSignalWatch watch([shown, &caught](int s) {
+                caught = s;
+                shown->Close();
+            });
+            window->Run(view, viewOptions);
+        }
+        signal = caught;  // read once the watch has ended: a late signal is counted too
+        if (signal == 0) {
+            std::printf("the window is closed; the handheld keeps running; Ctrl-C switches it off\n");
+            std::fflush(stdout);
+        }
+    }
+    if (signal == 0) sigwait(&stopSignals, &signal);
     std::printf("switching off\n");
     control.reset();  // before the link server, which its handler reaches
     link->Stop();

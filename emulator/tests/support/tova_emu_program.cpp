@@ -21,14 +21,19 @@ std::vector<std::string> TovaEmuProgram::Command(const std::vector<std::string>&
     return all;
 }
 
-child::Outcome TovaEmuProgram::Run(const std::vector<std::string>& args) {
-    return child::Run(Command(args), folder_, {}, kCommandLimit);
+child::Outcome TovaEmuProgram::Run(const std::vector<std::string>& args, const child::Environment& environment) {
+    return child::Run(Command(args), folder_, environment, kCommandLimit);
 }
 
 std::unique_ptr<child::ChildProcess> TovaEmuProgram::Start(const std::vector<std::string>& args,
-                                                           const std::string& tag) {
-    return std::make_unique<child::ChildProcess>(Command(args), folder_, child::Environment{},
+                                                           const std::string& tag,
+                                                           const child::Environment& environment) {
+    return std::make_unique<child::ChildProcess>(Command(args), folder_, environment,
                                                  folder_ / (tag + ".out"), folder_ / (tag + ".err"));
+}
+
+std::string TovaEmuProgram::Output(const std::string& tag) const {
+    return child::ReadTextFile(folder_ / (tag + ".out")) + child::ReadTextFile(folder_ / (tag + ".err"));
 }
 
 child::Outcome TovaEmuProgram::Finish(child::ChildProcess& process) {

@@ -16,11 +16,14 @@ public:
     // Commands run in `folder`; the output of started ones is kept there as <tag>.out/.err.
     explicit TovaEmuProgram(std::filesystem::path folder);
 
-    // Runs one command to its end.
-    child::Outcome Run(const std::vector<std::string>& args);
+    // Runs one command to its end, in this process's environment edited by `environment`.
+    child::Outcome Run(const std::vector<std::string>& args, const child::Environment& environment = {});
     // Starts a command that keeps running, such as `run STATE`.
     std::unique_ptr<child::ChildProcess> Start(const std::vector<std::string>& args,
-                                               const std::string& tag);
+                                               const std::string& tag,
+                                               const child::Environment& environment = {});
+    // What a started command printed so far (its <tag>.out and <tag>.err).
+    std::string Output(const std::string& tag) const;
     // Waits for a started command to end; one that has not ended is killed and reported
     // with exit code -1.
     static child::Outcome Finish(child::ChildProcess& process);

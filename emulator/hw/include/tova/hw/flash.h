@@ -112,6 +112,22 @@ struct FlashTiming {
     std::chrono::microseconds lockTime{20};
 };
 
+// What a chip is doing, for a person watching it: whether it answers array reads, whether
+// its write state machine is busy, and how many operations of each kind it has started
+// since the model was made (monotonic: ClearLog and Reset leave them), with the last one.
+struct FlashActivity {
+    bool readArray = true;  // in read-array mode (not in the middle of a command)
+    bool busy = false;      // SR.7 would read 0
+    uint64_t erases = 0;
+    uint64_t programs = 0;  // buffered and word programs
+    uint64_t lockChanges = 0;
+    bool anyOperation = false;  // false until the chip starts one
+    FlashOperationKind lastKind = FlashOperationKind::kErase;
+    // Bus offsets (as FlashOperation::offset) of the last erase and the last program.
+    uint32_t lastEraseOffset = 0;
+    uint32_t lastProgramOffset = 0;
+};
+
 class FlashFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -193,6 +209,7 @@ public:
     void OnPowerCut(std::function<void()> listener);
 
     // ---- Counters and logs -----------------------------------------------------------------
+    FlashActivity Activity(unsigned chip) const;
     uint32_t EraseCount(unsigned chip, uint32_t block) const;
     std::vector<FlashOperation> Operations() const;
     std::vector<FlashOperation> BufferedWrites() const;
@@ -250,6 +267,7 @@ private:
         std::unordered_map<uint32_t, uint32_t> programFaults;  // chip word -> times left
         std::unordered_map<uint32_t, StuckBits> stuckBits;     // chip word -> bits
         std::array<uint32_t, kFlashBlockCount> eraseCounts{};
+        FlashActivity activity;  // counters only; mode and busy are filled in on request
     };
 
     uint16_t ReadLane(unsigned chip, uint32_t word);

@@ -1,0 +1,73 @@
+// The window of `tova-emu view` and `tova-emu run --window`, as the commands see it: a
+// toolkit-neutral interface that the Qt build fills in (qt/view_window_qt.h). A build
+// without Qt has no opener, and both commands then say so and exit 2.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "view_model.h"
+
+namespace tova::emu {
+
+struct ViewWindowOptions {
+    // A picture of the whole window, written (replaced atomically) after each poll that
+    // changed what it shows; empty: none.
+    std::filesystem::path grab;
+    // Closes the window by itself this many real milliseconds after it shows, as if the
+    // person had closed it; negative: never.
+    int closeAfterMs = -1;
+};
+
+class ViewWindow {
+  public:
+    virtual ~ViewWindow() = default;
+    // Shows the window for `view`, polls it every HandheldView::kPollIntervalMs, and returns
+    // once the window is closed. Closing it does nothing to the handheld.
+    virtual void Run(HandheldView& view, const ViewWindowOptions& options) = 0;
+    // From any thread, before or during Run: closes the window as if by hand.
+    virtual void Close() = 0;
+};
+
+// Opens the window system; null with the reason in `error` when it cannot. When the
+// toolkit itself fails to open its platform, the opener prints why and ends the process
+// with exit status 2 (the toolkit would otherwise abort it), so call it before starting
+// anything that must be stopped in order.
+using ViewWindowOpener = std::unique_ptr<ViewWindow> (*)(std::string* error);
+void SetViewWindowOpener(ViewWindowOpener opener);
+
+// Why no window can be shown here, checked before the toolkit is asked: nullopt when a
+// display is named (DISPLAY or WAYLAND_DISPLAY) or QT_QPA_PLATFORM is offscreen.
+std::optional<std::string> NoDisplayReason();
+
+// The window for the command line: the reason it cannot be had is a UsageError (exit 2).
+std::unique_ptr<ViewWindow> OpenViewWindow();
+
+// Takes --grab FILE and --close-after MS at args[*i]; false when args[*i] is neither.
+bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
+                           ViewWindowOptions* options);
+
+// SIGINT and SIGTERM, which the caller has blocked in every thread, watched by a thread of
+// their own for as long as the watch lives: the first that comes is handed to `onSignal`.
+class StopSignalWatch {
+  public:
+    explicit StopSignalWatch(std::function<void(int)> onSignal);
+    ~StopSignalWatch();
+    StopSignalWatch(const StopSignalWatch&) = delete;
+    StopSignalWatch& operator=(const StopSignalWatch&) = delete;
+    // The signal that came, 0 while none has.
+    int Signal() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Blocks SIGINT and SIGTERM in this thread and every thread it starts from now on.
+void BlockStopSignals();
+
+}  // namespace tova::emu
