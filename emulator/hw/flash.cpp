@@ -2,6 +2,8 @@
 #include "tova/hw/flash.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -381,6 +383,17 @@ bool FlashModel::CountsTowardsPowerCut(uint32_t block) {
     powerCut_ = true;
     powerCutFired_ = true;
     return true;
+}
+
+// Here rather than with the other counters: it asks the chip whether it is busy.
+FlashActivity FlashModel::Activity(unsigned chip) const {
+    if (chip >= kFlashChipCount) throw std::out_of_range("flash chip " + std::to_string(chip) + " does not exist");
+    std::lock_guard lock(mutex_);
+    const Chip& c = chips_[chip];
+    FlashActivity activity = c.activity;
+    activity.readArray = c.mode == Mode::kReadArray;
+    activity.busy = IsBusy(c);
+    return activity;
 }
 
 }  // namespace tova::hw

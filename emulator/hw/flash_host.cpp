@@ -286,16 +286,6 @@ void FlashModel::Log(FlashOperationKind kind, unsigned chip, bool ok, uint32_t o
     activity.lastKind = kind;
 }
 
-FlashActivity FlashModel::Activity(unsigned chip) const {
-    CheckChip(chip);
-    std::lock_guard lock(mutex_);
-    const Chip& c = chips_[chip];
-    FlashActivity activity = c.activity;
-    activity.readArray = c.mode == Mode::kReadArray;
-    activity.busy = IsBusy(c);
-    return activity;
-}
-
 void FlashModel::Note(FlashNoteKind kind, unsigned chip, uint32_t word, uint16_t value) {
     ++noteCounts_[size_t(kind)];
     if (notes_.size() < kKeptNotes) notes_.push_back(FlashNote{kind, uint8_t(chip), word * 4, value});
