@@ -554,20 +554,18 @@ TEST_F(ProgressRun, BarsAppearSevenSecondsAfterOpeningWhileLinked) {
     StartHandheld();
     StartLinkMonitor();
     RemoveProgramFile(kServiceLibraryFileName);  // the worker stops right after showing them
-    // The worker's next step begins once the page's thread has shown the bars; the failure
-    // that follows leaves them as they were shown.
-    std::atomic<uint64_t> shownAt{0};
-    update_worker_testing::SetStepHook([&shownAt](Step step) {
+    // The worker starts as the page opens and holds first; its step after showing the bars
+    // begins once the page's thread has shown them, and the failure that follows leaves them
+    // as they were shown.
+    std::atomic<uint64_t> openedAt{0}, shownAt{0};
+    update_worker_testing::SetStepHook([&](Step step) {
+        if (step == Step::kHold) openedAt = tova::NominalNowMs();
         if (step == Step::kCopyServiceLibrary) shownAt = tova::NominalNowMs();
     });
-    uint64_t openedAt = 0;
     ProgressPage page;
-    LambdaDriver driver;
-    driver.onIdle = [&](const DialogState&) {
-        if (openedAt == 0) openedAt = tova::NominalNowMs();
-        return UserAction::None();
-    };
+    ui::ScriptedDriver driver;
     EXPECT_EQ(RunPage(page, driver), 0);
+    ASSERT_NE(openedAt.load(), 0u) << "the worker never started";
     ASSERT_NE(shownAt.load(), 0u) << "the bars were never shown";
     EXPECT_GE(shownAt - openedAt, 7000u);
     EXPECT_LE(shownAt - openedAt, 7000u + 700u);

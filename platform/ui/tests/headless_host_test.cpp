@@ -199,9 +199,10 @@ TEST_F(HeadlessHostTest, WorkerMessageBoxBlocksUntilDismissedWhileThePageKeepsTi
     std::atomic<bool> boxOpen{false};
     std::atomic<bool> workerReturned{false};
     std::thread worker;
+    // Up for 30 ticks, so that a loaded machine still gives the page a few of them.
     driver.SetMessageBoxHook([&](const MessageBoxInfo&) {
         boxOpen = true;
-        return uint64_t(5000);
+        return uint64_t(30000);
     });
     page.init = [&](TestPage& p) {
         p.H().SetTimer(700, 1000);
