@@ -24,13 +24,16 @@ function(tova_add_test name)
     PROPERTIES ${props})
 endfunction()
 
-# tova_add_benchmark(name SOURCES ... [LIBS ...]): built only when Google Benchmark exists;
-# never registered as a test.
+# tova_add_benchmark(name SOURCES ... [LIBS ...] [HOSTS_MODULES]): built only when Google
+# Benchmark exists; never registered as a test.
 function(tova_add_benchmark name)
-  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(B "HOSTS_MODULES" "" "SOURCES;LIBS" ${ARGN})
   if(NOT benchmark_FOUND)
     return()
   endif()
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE tova_options benchmark::benchmark benchmark::benchmark_main ${B_LIBS})
+  if(B_HOSTS_MODULES)
+    tova_host_modules(${name})
+  endif()
 endfunction()
