@@ -127,6 +127,11 @@ void ProgressPage::OnReturnTick() {
         });
         if (returnCheck_) return;
     }
+    EndIfWaitedTooLong(now);
+}
+
+// Back but never read: 2 minutes from the return; never back: 15 minutes from the hand-over.
+void ProgressPage::EndIfWaitedTooLong(uint64_t now) {
     if (backSinceMs_) {
         if (now - *backSinceMs_ >= kReturnCheckWaitMs)
             EndAwaitingReturn(std::string(ui::LoadString(ui::IDS_RETURN_UNCONFIRMED)));
@@ -140,21 +145,23 @@ void ProgressPage::OnReturnChecked(ReturnedRom found, uint32_t build) {
     if (m_nReconnectTimer == 0) return;  // not waiting for the handheld's return
     switch (found) {
     case ReturnedRom::kPackageBuild:
-        m_nReconnectTimer = 0;
-        Host()->KillTimer(IDT_RECONNECT);
+        StopReconnectTimer();
         Host()->PostMessage(WM_UPD_COMPLETE, 0, 0);
         return;
     case ReturnedRom::kOtherBuild: EndAwaitingReturn(OtherRomText(build, packageBuild_)); return;
     case ReturnedRom::kUnreadable: break;
     }
     // Tried again on the next tick until the bound runs out.
-    if (backSinceMs_ && tova::NominalNowMs() - *backSinceMs_ >= kReturnCheckWaitMs)
-        EndAwaitingReturn(std::string(ui::LoadString(ui::IDS_RETURN_UNCONFIRMED)));
+    EndIfWaitedTooLong(tova::NominalNowMs());
+}
+
+void ProgressPage::StopReconnectTimer() {
+    m_nReconnectTimer = 0;
+    Host()->KillTimer(IDT_RECONNECT);
 }
 
 void ProgressPage::EndAwaitingReturn(const std::string& text) {
-    m_nReconnectTimer = 0;
-    Host()->KillTimer(IDT_RECONNECT);
+    StopReconnectTimer();
     Host()->MessageBox(text, ui::LoadString(ui::IDS_CAUTION));
     Host()->EndDialog(0);
 }

@@ -54,6 +54,8 @@ private:
     void OnWorkerNotStarted();
     void OnReturnTick();
     void OnReturnChecked(ReturnedRom found, uint32_t build);
+    void EndIfWaitedTooLong(uint64_t now);
+    void StopReconnectTimer();
     // Stops the reconnect timer, shows `text` as a caution and ends the page.
     void EndAwaitingReturn(const std::string& text);
 
