@@ -92,8 +92,9 @@ MachineImpl::MachineImpl(fs::path folder, StoredState state)
     for (const auto& knob : flashFaults_) {
         size_t space = knob.find(' ');
         std::string error;
-        ApplyFlashFault(knob.substr(0, space),
-                        space == std::string::npos ? "" : knob.substr(space + 1), &error);
+        if (!ApplyFlashFault(knob.substr(0, space),
+                             space == std::string::npos ? "" : knob.substr(space + 1), &error))
+            throw StateError((folder_ / state_files::kConfig).string() + ": stored " + error);
     }
     ApplyFaultKnobs();
     board_->Gpio().OnResetLine([this] { RequestReset(ResetKind::kResetLine); });

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "text_escape.h"
@@ -127,7 +128,10 @@ StoredState ReadStoredState(const std::filesystem::path& folder) {
         throw fail(1, "not a handheld configuration of this version");
     StoredState s;
     s.config.faults = {};
-    bool seen[7] = {};
+    // Settings that must appear exactly once; the fault lists may repeat or be absent.
+    const char* const required[] = {"model",      "ac",    "battery",      "language",
+                                    "identifier", "cable", "boot-delay-ms"};
+    std::map<std::string, size_t> seenAt;
     size_t number = 1;
     while (std::getline(in, line)) {
         ++number;
@@ -135,19 +139,23 @@ StoredState ReadStoredState(const std::filesystem::path& folder) {
         size_t eq = line.find('=');
         if (eq == std::string::npos) throw fail(number, "expected key=value");
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        bool listed = key == "flash-fault" || key == "fault.undeletable-value";
+        if (!listed && seenAt.count(key))
+            throw fail(number, "setting \"" + key + "\" given again (first on line " +
+                                   std::to_string(seenAt[key]) + ")");
+        seenAt.emplace(key, number);
         MachineConfig& c = s.config;
         bool ok = true;
         uint64_t n = 0;
-        if (key == "model") ok = ParseModel(value, &c.model), seen[0] = true;
-        else if (key == "ac") ok = ParseOnOff(value, &c.acOnline), seen[1] = true;
-        else if (key == "battery") ok = ParseBattery(value, &c.batteryPercent), seen[2] = true;
-        else if (key == "language") ok = ParseLanguage(value, &c.defaultLanguageId), seen[3] = true;
-        else if (key == "identifier") ok = ParseIdentifier(value, &c.identifier), seen[4] = true;
-        else if (key == "cable") ok = ParseOnOff(value, &c.cableAttached), seen[5] = true;
+        if (key == "model") ok = ParseModel(value, &c.model);
+        else if (key == "ac") ok = ParseOnOff(value, &c.acOnline);
+        else if (key == "battery") ok = ParseBattery(value, &c.batteryPercent);
+        else if (key == "language") ok = ParseLanguage(value, &c.defaultLanguageId);
+        else if (key == "identifier") ok = ParseIdentifier(value, &c.identifier);
+        else if (key == "cable") ok = ParseOnOff(value, &c.cableAttached);
         else if (key == "boot-delay-ms") {
             ok = ParseUnsigned(value, 3600000, &n);
             c.bootDelayMs = static_cast<uint32_t>(n);
-            seen[6] = true;
         } else if (key == "fault.model-query-garbage") {
             ok = ParseUnsigned(value, 0xFFFFFFFF, &n);
             c.faults.modelQueryGarbageCount = static_cast<uint32_t>(n);
@@ -172,8 +180,13 @@ StoredState ReadStoredState(const std::filesystem::path& folder) {
         }
         if (!ok) throw fail(number, "bad value \"" + value + "\" for " + key);
     }
-    for (bool present : seen)
-        if (!present) throw fail(number, "a required setting is missing");
+    std::string missing;
+    for (const char* key : required)
+        if (!seenAt.count(key)) missing += (missing.empty() ? "" : ", ") + std::string(key);
+    if (!missing.empty())
+        throw StateError(file.string() + ": required setting" +
+                         (missing.find(',') == std::string::npos ? " " : "s ") + missing +
+                         " missing");
     return s;
 }
 

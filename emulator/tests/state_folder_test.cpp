@@ -102,7 +102,16 @@ TEST_F(StateFolderTest, DamagedFoldersGiveClearErrors) {
         {"bad battery", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "battery=100", "battery=300")); }, "battery"},
         {"bad identifier", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "identifier=", "identifier=zz")); }, "identifier"},
         {"unknown setting", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "cable=on", "cable=on\ncolour=red")); }, "colour"},
-        {"missing setting", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "model=advanced\n", "")); }, "missing"},
+        {"missing setting", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "model=advanced\n", "")); }, "required setting model missing"},
+        {"two missing settings", [](const fs::path& f) {
+             Overwrite(f / "machine.conf", ConfigWith(f, "ac=on\nbattery=100\n", "")); }, "required settings ac, battery missing"},
+        {"repeated setting", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "cable=on", "cable=on\nac=off")); },
+         "line 8: setting \"ac\" given again (first on line 3)"},
+        {"repeated boot count", [](const fs::path& f) { Overwrite(f / "machine.conf", ConfigWith(f, "boot-count=", "boot-count=1\nboot-count=")); },
+         "setting \"boot-count\" given again"},
+        {"stored flash fault out of range", [](const fs::path& f) {
+             Overwrite(f / "machine.conf", ConfigWith(f, "ram-retained", "flash-fault=fail-erase 7 3\nram-retained")); },
+         "the chip must be a number from 0 to 1, not \"7\""},
         {"no flash", [](const fs::path& f) { fs::remove(f / "flash.img"); }, "flash.img"},
         {"short flash", [](const fs::path& f) { fs::resize_file(f / "flash.img", 1000); }, "flash.img"},
         {"no registry", [](const fs::path& f) { fs::remove(f / "registry.txt"); }, "registry"},

@@ -73,6 +73,62 @@ TEST_F(TovaEmuCli, BadArgumentsExitWithStatus2) {
     EXPECT_FALSE(fs::exists(State()));
 }
 
+// A stopped handheld changed with bad words: each is refused with status 2 and a message
+// that names the word and what is allowed, and the state folder stays as it was.
+TEST_F(TovaEmuCli, BadValuesForAStoppedHandheldAreNamedAndChangeNothing) {
+    ASSERT_EQ(Run({"create", State()}).exitCode, 0);
+    const std::string conf = ReadTextFile(fs::path(State()) / "machine.conf");
+    struct Case {
+        std::vector<std::string> words;  // after the state folder
+        std::vector<std::string> mentions;
+    };
+    const Case cases[] = {
+        {{"fault", "stuck-bits", "0", "0", "0xFFFF", "0xFFFF"}, {"LOW 0xFFFF and HIGH 0xFFFF", "both 0 and 1"}},
+        {{"fault", "stuck-bits", "0", "0", "0x10000", "0"}, {"LOW", "0 to 65535", "\"0x10000\""}},
+        {{"fault", "fail-erase", "2", "3"}, {"the chip", "0 to 1", "\"2\""}},
+        {{"fault", "fail-erase", "forever", "3"}, {"the chip", "0 to 1", "\"forever\""}},
+        {{"fault", "fail-erase", "4294967295", "3"}, {"the chip", "\"4294967295\""}},
+        {{"fault", "fail-erase", "1", "128"}, {"the block", "0 to 127", "\"128\""}},
+        {{"fault", "lock-block", "0", "forever"}, {"the block", "0 to 127", "\"forever\""}},
+        {{"fault", "power-cut-in-block", "-1"}, {"the block", "\"-1\""}},
+        {{"fault", "fail-program", "0", "0x2000000"}, {"the offset", "0 to 33554431", "\"0x2000000\""}},
+        {{"fault", "busy-during", "0", "soon"}, {"the polls", "a number or forever", "\"soon\""}},
+        {{"fault", "fail-erase", "0"}, {"1 argument given", "CHIP BLOCK [TIMES]"}},
+        {{"fault", "lock-block", "0", "3", "4"}, {"3 arguments given", "CHIP BLOCK"}},
+        {{"fault", "clear", "now"}, {"too many arguments", "\"now\""}},
+        {{"fault", "reboot-ignored", "on", "off"}, {"too many arguments", "\"off\""}},
+        {{"fault", "melt"}, {"\"melt\"", "--help"}},
+        {{"battery", "40", "50"}, {"too many arguments", "\"50\""}},
+        {{"battery", "101"}, {"0 to 100", "255"}},
+        {{"cable", "off", "now"}, {"too many arguments", "\"now\""}},
+        {{"ac", "yes"}, {"on or off", "\"yes\""}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"set", State()};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        std::string line;
+        for (const auto& w : c.words) line += w + " ";
+        Outcome o = Run(args);
+        EXPECT_EQ(o.exitCode, 2) << line << "\n" << o.err;
+        for (const std::string& text : c.mentions) EXPECT_NE(o.err.find(text), std::string::npos) << line << ": " << o.err;
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", State(), "extra"}, {"power-cut", State(), "now"},
+          {"reset", State(), "warm", "twice"}, {"screenshot", State(), "a.png", "b.png"}}) {
+        Outcome o = Run(args);
+        EXPECT_EQ(o.exitCode, 2) << args[0] << "\n" << o.err;
+        EXPECT_NE(o.err.find(args.back()), std::string::npos) << args[0] << ": " << o.err;
+    }
+    EXPECT_EQ(ReadTextFile(fs::path(State()) / "machine.conf"), conf);
+    EXPECT_FALSE(fs::exists(dir_ / "a.png"));
+
+    // Bits stuck apart are taken.
+    Outcome apart = Run({"set", State(), "fault", "stuck-bits", "0", "0", "0x00FF", "0xFF00"});
+    EXPECT_EQ(apart.exitCode, 0) << apart.err;
+    EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("flash-fault=stuck-bits 0 0 0x00FF 0xFF00"),
+              std::string::npos);
+}
+
 // In every build, with Qt or without (the tsan preset): no display, no window, status 2,
 // and a handheld that `run --window` never started.
 TEST_F(TovaEmuCli, WindowWithoutADisplayIsRefusedWithStatus2) {

@@ -18,14 +18,16 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-void Need(const Words& w, size_t count, const std::string& usage) {
-    if (w.size() != count) throw UsageError("usage: " + usage);
-}
-
 std::string Rest(const Words& w, size_t from) {
     std::string out;
     for (size_t i = from; i < w.size(); ++i) out += (i > from ? " " : "") + w[i];
     return out;
+}
+
+// Exactly `count` words; too many are named, so that a stray word is never taken silently.
+void Need(const Words& w, size_t count, const std::string& usage) {
+    if (w.size() > count) throw UsageError("too many arguments: \"" + Rest(w, count) + "\" (usage: " + usage + ")");
+    if (w.size() < count) throw UsageError("missing arguments (usage: " + usage + ")");
 }
 
 const char* StateName(MachineState s) {
@@ -206,8 +208,9 @@ void CheckAction(const std::vector<std::string>& words) {
             ParseLinkFaultKnob(words, {});
         }
     } else if (name == "reset") {
-        if (words.size() > 2 || (words.size() == 2 && words[1] != "warm" && words[1] != "cold"))
-            throw UsageError("usage: reset STATE [warm|cold]");
+        if (words.size() > 2) Need(words, 2, "reset STATE [warm|cold]");
+        if (words.size() == 2 && words[1] != "warm" && words[1] != "cold")
+            throw UsageError("reset is warm or cold, not \"" + words[1] + "\"");
     } else if (name == "screenshot") {
         Need(words, 2, "screenshot STATE OUT.png");
     } else if (name == "dump-flash") {
@@ -218,7 +221,10 @@ void CheckAction(const std::vector<std::string>& words) {
             throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
     } else if (name == kStatusRequest || name == kFrameRequest) {
         Need(words, 1, name + " (a request of tova-emu view; it takes no words)");
-    } else if (name != "power-cut" && name != "info") {
+    } else if (name == "power-cut" || name == "info") {
+        if (words.size() > 1)
+            throw UsageError(name + " takes only the state folder, not \"" + Rest(words, 1) + "\"");
+    } else {
         throw UsageError("unknown command \"" + name + "\"");
     }
 }

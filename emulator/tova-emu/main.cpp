@@ -1,5 +1,6 @@
 // tova-emu: create, run, change and inspect an emulated handheld kept in a state folder.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tova-emu: %s\n", e.what());
         return 1;
     } catch (const tova::StateError& e) {
+        std::fprintf(stderr, "tova-emu: %s\n", e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        // Whatever a command did not foresee still ends in a message, never an abort.
         std::fprintf(stderr, "tova-emu: %s\n", e.what());
         return 1;
     }
