@@ -8,8 +8,6 @@ namespace tova {
 
 namespace {
 
-constexpr size_t kMaxKeyNameUnits = 255;
-
 std::shared_ptr<RegKey> FindChild(const RegKey& key, std::u16string_view name) {
     for (const auto& sub : key.subkeys)
         if (SameName(sub->name, name)) return sub;

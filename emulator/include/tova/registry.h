@@ -16,6 +16,9 @@
 
 namespace tova {
 
+// The longest name of one key, in UTF-16 code units.
+inline constexpr size_t kMaxKeyNameUnits = 255;
+
 struct RegValue {
     uint32_t type = 0;  // REG_SZ, REG_DWORD, ...
     std::vector<uint8_t> data;
