@@ -1,13 +1,22 @@
 #include "format/segment_checksum.h"
 
-SegmentChecksum ChecksumBytes(const uint8_t* bytes, uint32_t length) {
-    uint32_t sum = 0;
-    uint32_t parity = 0;
+void ChecksumStream::Add(const uint8_t* bytes, uint32_t length) {
+    // Locals: the byte pointer may alias the members, which would keep them in memory.
+    uint32_t s = sum, p = parity;
     for (uint32_t i = 0; i < length; ++i) {
-        sum += bytes[i];
-        parity ^= bytes[i];
+        s += bytes[i];
+        p ^= bytes[i];
     }
-    return ((sum & 0xFF) % 255) * 1000 + parity;
+    sum = s;
+    parity = p;
+}
+
+SegmentChecksum ChecksumStream::Value() const { return ((sum & 0xFF) % 255) * 1000 + parity; }
+
+SegmentChecksum ChecksumBytes(const uint8_t* bytes, uint32_t length) {
+    ChecksumStream stream;
+    stream.Add(bytes, length);
+    return stream.Value();
 }
 
 // One ROM release per configuration: a new ROM release needs a new table.

@@ -1,5 +1,4 @@
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <ostream>
 #include <string>
@@ -120,18 +119,7 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 2) return Usage(err, "inspect: give exactly one package file");
-    const std::string& path = args[1];
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        err << "rompkg: cannot open " << path << "\n";
-        return kExitBadPackage;
-    }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        err << "rompkg: cannot read " << path << "\n";
-        return kExitBadPackage;
-    }
-    return Inspect(path, bytes, out, err);
+    return InspectFile(args[1], out, err);
 }
 
 }  // namespace

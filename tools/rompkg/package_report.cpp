@@ -1,9 +1,11 @@
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -72,15 +74,18 @@ std::string Utf8Of(const char16_t* text, size_t maxUnits) {
 bool IsLanguageCode(const char* code) { return romimage::LanguageIdForCode(code) != 0; }
 
 // Returns the header's build digits when they are eight decimal digits.
-void InspectHeader(const std::vector<uint8_t>& bytes, std::ostream& out, Problems& problems,
+void InspectHeader(PackageSource& source, std::ostream& out, Problems& problems,
                    std::string& buildText) {
-    if (bytes.size() < kPackageHeaderBytes) {
+    if (source.Size() < kPackageHeaderBytes) {
         problems.Add(fmt::format("file too short for a package header: {} bytes, a header needs {}",
-                                 bytes.size(), kPackageHeaderBytes));
+                                 source.Size(), kPackageHeaderBytes));
         return;
     }
     uint8_t header[kPackageHeaderBytes];
-    std::memcpy(header, bytes.data(), sizeof header);
+    if (!source.ReadAt(0, header, sizeof header)) {
+        problems.Add("cannot read the package header");
+        return;
+    }
     DescrambleHeader(header, MakeRomPackageKey());
     bool signatureOk = std::memcmp(header, kHeaderSignature, sizeof kHeaderSignature) == 0;
     std::string build = Printable(header + kHeaderBuildOffset, kHeaderBuildEnd - kHeaderBuildOffset);
@@ -106,11 +111,16 @@ void InspectHeader(const std::vector<uint8_t>& bytes, std::ostream& out, Problem
 }
 
 // The identity record at the start of the kernel segment; its configuration when valid.
-std::optional<bool> InspectIdentity(const std::vector<uint8_t>& bytes, const std::string& buildText,
+std::optional<bool> InspectIdentity(PackageSource& source, const std::string& buildText,
                                     std::ostream& out, Problems& problems) {
-    if (bytes.size() < kPackageSegmentsOffset + sizeof(RomIdentity)) return std::nullopt;
+    if (source.Size() < kPackageSegmentsOffset + sizeof(RomIdentity)) return std::nullopt;
     RomIdentity id;
-    std::memcpy(&id, bytes.data() + kPackageSegmentsOffset, sizeof id);
+    uint8_t raw[sizeof id];
+    if (!source.ReadAt(kPackageSegmentsOffset, raw, sizeof raw)) {
+        problems.Add("cannot read the ROM identity record");
+        return std::nullopt;
+    }
+    std::memcpy(&id, raw, sizeof id);
     if (!IsValidRomIdentity(id)) {
         out << "ROM identity\n  none: the kernel segment does not begin with a valid record\n";
         problems.Add("the kernel segment does not begin with a valid ROM identity record");
@@ -141,11 +151,25 @@ uint32_t ExpectedFor(const SegmentEntry& segment, bool advanced) {
     return 0;
 }
 
-void InspectSegments(const std::vector<uint8_t>& bytes, std::optional<bool> config,
-                     std::ostream& out, Problems& problems) {
-    if (bytes.size() < kPackageMinimumBytes) {
+// The segment's checksum, read in pieces of a fixed size; nothing when reading fails.
+std::optional<uint32_t> StreamChecksum(PackageSource& source, const SegmentEntry& segment) {
+    static constexpr size_t kPiece = 64 * 1024;
+    std::vector<uint8_t> piece(kPiece);
+    ChecksumStream stream;
+    for (uint64_t done = 0; done < segment.size;) {
+        size_t n = size_t(std::min<uint64_t>(kPiece, segment.size - done));
+        if (!source.ReadAt(segment.packageOffset + done, piece.data(), n)) return std::nullopt;
+        stream.Add(piece.data(), uint32_t(n));
+        done += n;
+    }
+    return stream.Value();
+}
+
+void InspectSegments(PackageSource& source, std::optional<bool> config, std::ostream& out,
+                     Problems& problems) {
+    if (source.Size() < kPackageMinimumBytes) {
         problems.Add(fmt::format("file too short for the 12 segments: {} bytes, a package needs {}",
-                                 bytes.size(), kPackageMinimumBytes));
+                                 source.Size(), kPackageMinimumBytes));
     }
     out << fmt::format("Segments{}\n", config ? fmt::format(" (checked against the {} column)",
                                                             ConfigurationName(*config))
@@ -153,11 +177,17 @@ void InspectSegments(const std::vector<uint8_t>& bytes, std::optional<bool> conf
     out << "  (= the checksum matches the table, x it differs)\n";
     out << fmt::format("  {:<12} {:>8}  {:>8}  {:>8}\n", "segment", "checksum", "advanced", "basic");
     for (const SegmentEntry& s : kSegmentTable) {
-        if (bytes.size() < uint64_t(s.packageOffset) + s.size) {
+        if (source.Size() < uint64_t(s.packageOffset) + s.size) {
             out << fmt::format("  {:<12} {:>8}\n", s.name, "missing");
             continue;
         }
-        uint32_t sum = ChecksumBytes(bytes.data() + s.packageOffset, s.size);
+        std::optional<uint32_t> streamed = StreamChecksum(source, s);
+        if (!streamed) {
+            out << fmt::format("  {:<12} {:>8}\n", s.name, "unread");
+            problems.Add(fmt::format("cannot read segment {}", s.name));
+            continue;
+        }
+        uint32_t sum = *streamed;
         uint32_t adv = ExpectedFor(s, true);
         uint32_t basic = ExpectedFor(s, false);
         auto mark = [&](uint32_t expected) { return fmt::format("{:>8}{}", expected, sum == expected ? "=" : "x"); };
@@ -170,23 +200,22 @@ void InspectSegments(const std::vector<uint8_t>& bytes, std::optional<bool> conf
 
 }  // namespace
 
-int Inspect(const std::string& name, const std::vector<uint8_t>& bytes, std::ostream& out,
-            std::ostream& err) {
+int Inspect(const std::string& name, PackageSource& source, std::ostream& out, std::ostream& err) {
     Problems problems{err};
-    out << fmt::format("File {} ({} bytes)\n", name, bytes.size());
+    out << fmt::format("File {} ({} bytes)\n", name, source.Size());
     std::string buildText;
-    InspectHeader(bytes, out, problems, buildText);
+    InspectHeader(source, out, problems, buildText);
     std::optional<bool> fromName = ConfigurationFromName(name);
-    std::optional<bool> fromIdentity = InspectIdentity(bytes, buildText, out, problems);
+    std::optional<bool> fromIdentity = InspectIdentity(source, buildText, out, problems);
     if (fromName && fromIdentity && *fromName != *fromIdentity)
         problems.Add(fmt::format("the file name names the {} configuration, the ROM identity the {}",
                                  ConfigurationName(*fromName), ConfigurationName(*fromIdentity)));
     std::optional<bool> config = fromName ? fromName : fromIdentity;
-    if (bytes.size() >= kPackageHeaderBytes) {
+    if (source.Size() >= kPackageHeaderBytes) {
         if (!config)
             problems.Add("cannot tell the configuration: the file name is not R47_NK_H*.img or "
                          "R47_NK_L*.img and there is no ROM identity record");
-        InspectSegments(bytes, config, out, problems);
+        InspectSegments(source, config, out, problems);
     }
     if (problems.count != 0) {
         out << fmt::format("Result: does not fit the package format ({} problem{})\n", problems.count,
@@ -195,6 +224,29 @@ int Inspect(const std::string& name, const std::vector<uint8_t>& bytes, std::ost
     }
     out << fmt::format("Result: a {} package; every segment matches\n", ConfigurationName(*config));
     return kExitOk;
+}
+
+namespace {
+
+class MemorySource : public PackageSource {
+public:
+    explicit MemorySource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(uint64_t offset, uint8_t* buffer, size_t length) override {
+        std::memcpy(buffer, bytes_.data() + offset, length);
+        return true;
+    }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+};
+
+}  // namespace
+
+int Inspect(const std::string& name, const std::vector<uint8_t>& bytes, std::ostream& out,
+            std::ostream& err) {
+    MemorySource source(bytes);
+    return Inspect(name, source, out, err);
 }
 
 }  // namespace rompkg

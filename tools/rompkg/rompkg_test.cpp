@@ -1,10 +1,14 @@
 #include "rompkg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -167,6 +171,53 @@ TEST_F(RompkgTest, InspectOfAMissingFileFails) {
     Outcome o = RunTool({"inspect", (dir_ / "absent.img").string()});
     EXPECT_EQ(o.status, kExitBadPackage);
     EXPECT_NE(o.err.find("cannot open"), std::string::npos);
+}
+
+// Nothing but a regular file is read: a FIFO with no writer, a folder, a device and a link
+// to a FIFO are each refused at once, naming what they are.
+TEST_F(RompkgTest, InspectRefusesWhatIsNotARegularFileWithoutBlocking) {
+    fs::path fifo = dir_ / "R47_NK_H00000001.img";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::path folder = dir_ / "R47_NK_L00000001.img";
+    fs::create_directory(folder);
+    fs::path link = dir_ / "R47_NK_H00000002.img";
+    fs::create_symlink(fifo, link);
+    struct Case {
+        fs::path path;
+        const char* kind;
+    };
+    for (const Case& c : {Case{fifo, "is a FIFO"}, Case{folder, "is a folder"},
+                          Case{"/dev/null", "is a character device"}, Case{link, "is a FIFO"}}) {
+        auto inspected = std::async(std::launch::async, [&] { return RunTool({"inspect", c.path.string()}); });
+        if (inspected.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            // Gives the blocked open a writer, so that the test can end.
+            int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+            ADD_FAILURE() << "inspect of " << c.path << " blocked";
+            inspected.wait();
+            ::close(fd);
+            continue;
+        }
+        Outcome o = inspected.get();
+        EXPECT_EQ(o.status, kExitBadPackage) << c.path;
+        EXPECT_NE(o.err.find(c.path.string() + " " + c.kind + ", not a package file"), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "") << "nothing inspected";
+    }
+}
+
+// A file is read piece by piece: a package followed by gigabytes (a sparse tail, so the
+// disk holds almost nothing) inspects as the package alone would, with its size reported.
+TEST_F(RompkgTest, InspectOfAHugeFileReadsOnlyThePackage) {
+    ASSERT_EQ(RunTool({"make", "--model", "advanced", "--build", "03280401", "--language", "EN",
+                       "--version", "v", "--out", dir_.string()})
+                  .status,
+              kExitOk);
+    fs::path path = dir_ / "R47_NK_H03280401.img";
+    const uint64_t huge = uint64_t(8) << 30;
+    fs::resize_file(path, huge);
+    Outcome o = RunTool({"inspect", path.string()});
+    EXPECT_EQ(o.status, kExitOk) << o.err;
+    EXPECT_NE(o.out.find("(" + std::to_string(huge) + " bytes)"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("every segment matches"), std::string::npos) << o.out;
 }
 
 // Damaged copies of one good package, each inspected in memory.

@@ -9,6 +9,14 @@ typedef uint32_t SegmentChecksum;
 
 SegmentChecksum ChecksumBytes(const uint8_t* bytes, uint32_t length);
 
+// The same checksum over bytes that arrive in pieces, for readers that stream a segment.
+struct ChecksumStream {
+    uint32_t sum = 0;
+    uint32_t parity = 0;
+    void Add(const uint8_t* bytes, uint32_t length);
+    SegmentChecksum Value() const;
+};
+
 struct ExpectedChecksum {
     const char16_t* path;  // in order of verification
     SegmentChecksum advanced;
