@@ -1,4 +1,5 @@
-// setup: the ROM update wizard. It takes no command line. With TOVA_UI=unattended it runs
+// setup: the ROM update wizard. It takes no command line; its exit status says how the
+// update ended (WizardOutcome). With TOVA_UI=unattended it runs
 // on the host without a screen, pressing each page's go-on button and answering every
 // message box with OK, and prints what happened to standard output.
 // TOVA_SCREENSHOTS=DIR keeps a PNG of every page and message box of the windows in DIR;
@@ -31,7 +32,7 @@ int RunUnattended() {
     WizardApp app(host);
     app.RunWizard();
     host.GetTranscript().EchoTo(nullptr);
-    return 0;
+    return int(app.Outcome());
 }
 
 // The folder named by TOVA_SCREENSHOTS, or empty when no screenshots are wanted.
@@ -57,13 +58,15 @@ int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshot
     ui::Transcript transcript;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     transcript.EchoTo(stdout);
+    WizardOutcome outcome;
     {
         std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv, {&driver, &transcript, screenshots});
         WizardApp app(*host);
         app.RunWizard();
+        outcome = app.Outcome();
     }
     transcript.EchoTo(nullptr);
-    return 0;
+    return int(outcome);
 }
 #endif
 
@@ -74,7 +77,7 @@ int RunWindowed(int& argc, char** argv) {
                      "setup: no display to show the wizard on (DISPLAY, WAYLAND_DISPLAY and "
                      "QT_QPA_PLATFORM are unset); run it where a display exists, or with "
                      "TOVA_UI=unattended\n");
-        return 1;
+        return 2;
     }
     ui::QtHostOptions options;
     options.screenshotFolder = ScreenshotFolder();
@@ -82,12 +85,12 @@ int RunWindowed(int& argc, char** argv) {
     std::unique_ptr<ui::UiHost> host = ui::CreateQtUiHost(argc, argv, options);
     WizardApp app(*host);
     app.RunWizard();
-    return 0;
+    return int(app.Outcome());
 #else
     std::fprintf(stderr,
                  "setup: this build has no windowed dialog host; run it with "
                  "TOVA_UI=unattended\n");
-    return 1;
+    return 2;
 #endif
 }
 

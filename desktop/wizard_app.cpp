@@ -37,18 +37,19 @@ bool AgreementPresent() {
     return std::filesystem::exists(kAgreementFileName, ignored);
 }
 
-void RunPages(ui::UiHost& host, WizardPages& pages) {
+WizardOutcome RunPages(ui::UiHost& host, WizardPages& pages) {
     bool agreementPresent = AgreementPresent();
-    if (host.RunPage(pages.welcome) != ui::IDOK) return;
-    if (host.RunPage(pages.deviceInfo) != ui::IDOK) return;
+    if (host.RunPage(pages.welcome) != ui::IDOK) return WizardOutcome::kFailed;
+    if (host.RunPage(pages.deviceInfo) != ui::IDOK) return WizardOutcome::kFailed;
     if (g_bRefuse.load() != 0) {
         host.RunPage(pages.refusal);
-        return;
+        return WizardOutcome::kRefused;
     }
-    if (agreementPresent && host.RunPage(pages.agreement) != ui::IDOK) return;
-    if (host.RunPage(pages.caution) != ui::IDOK) return;
+    if (agreementPresent && host.RunPage(pages.agreement) != ui::IDOK) return WizardOutcome::kFailed;
+    if (host.RunPage(pages.caution) != ui::IDOK) return WizardOutcome::kFailed;
     pages.progress.SetPackageBuild(pages.deviceInfo.PackageBuildFound());
     host.RunPage(pages.progress);
+    return pages.progress.Completed() ? WizardOutcome::kUpdated : WizardOutcome::kFailed;
 }
 
 }  // namespace
@@ -67,6 +68,7 @@ WizardApp::WizardApp(ui::UiHost& host, WatchdogStarter startWatchdog)
 
 bool WizardApp::RunWizard() {
     auto pages = std::make_unique<WizardPages>();
+    outcome_ = WizardOutcome::kFailed;
     win32::InitializeCriticalSection(&g_csRapi);
 
     if (StartLink() != 0) host_.MessageBox(kLinkStartFailedText, "");
@@ -79,8 +81,9 @@ bool WizardApp::RunWizard() {
     tova::ScaledSleep(kLinkWaitMs);
     if (g_bConnected.load() != 1) {
         host_.MessageBox(ui::LoadString(ui::IDS_NO_DEVICE), ui::LoadString(ui::IDS_CAUTION));
+        outcome_ = WizardOutcome::kNoHandheld;
     } else {
-        RunPages(host_, *pages);
+        outcome_ = RunPages(host_, *pages);
     }
 
     // No probe may be under way or start once the lock is gone.

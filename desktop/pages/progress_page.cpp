@@ -89,6 +89,7 @@ void ProgressPage::OnCopyDone() {
 }
 
 void ProgressPage::OnComplete() {
+    completed_ = true;
     Host()->MessageBox(ui::LoadString(ui::IDS_CHECK_VERSION), ui::LoadString(ui::IDS_UPDATE_COMPLETE));
     Host()->EndDialog(0);
 }

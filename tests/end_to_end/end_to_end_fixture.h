@@ -18,6 +18,9 @@ namespace e2e {
 // Where a package's segments land: from 0xA0040000, the package from its offset 512.
 inline constexpr uint32_t kImageOffset = kImageFlashAddress - kFlashStart;
 
+// setup's exit statuses, as its README documents them for scripts that run it unattended.
+inline constexpr int kSetupUpdated = 0, kSetupFailed = 1, kSetupRefused = 3, kSetupNoHandheld = 4;
+
 class EndToEnd : public ::testing::Test {
 protected:
     HandheldProcess handheld_{TestFolder("handheld")};

@@ -21,7 +21,7 @@ TEST_F(EndToEnd, FlashErrorsDuringFlashingAreRetriedAndTheFlashEndsExact) {
     handheld_.Must("set", {"fault", "fail-program", "1", "0x01200404", "1"});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupUpdated) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCompleteCaption, kCompleteText)));
     ASSERT_TRUE(handheld_.WaitUntilLinked());
     HandheldProcess::Info after = handheld_.ReadInfo();
@@ -54,7 +54,7 @@ TEST_F(EndToEnd, PowerCutEarlyInFlashingBootsTheOldKernelAndTheWizardSaysSo) {
     handheld_.Must("set", {"fault", "power-cut-after", "2000"});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupFailed) << run.err;
     EXPECT_NE(handheld_.RunOutput().find("power cut; powering on again"), std::string::npos)
         << handheld_.RunOutput();
     ASSERT_TRUE(handheld_.WaitUntilLinked());
@@ -85,7 +85,7 @@ TEST_F(EndToEnd, PowerCutInTheKernelSegmentLeavesADeadHandheldAndTheWizardSaysSo
     handheld_.Must("set", {"fault", "power-cut-in-block", "1"});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupFailed) << run.err;
     EXPECT_NE(handheld_.RunOutput().find("power cut; powering on again"), std::string::npos)
         << handheld_.RunOutput();
     HandheldProcess::Info after = handheld_.ReadInfo();

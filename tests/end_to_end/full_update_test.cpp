@@ -20,7 +20,7 @@ TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
     auto packageFile = setup_.AddPackage(package);
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupUpdated) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCompleteCaption, kCompleteText)));
     EXPECT_TRUE(Says(run, "page 129: ended with 0"));
 
@@ -39,7 +39,7 @@ TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
     EXPECT_EQ(after.fields["flash erases"], ErasesOfOneCleanImage()) << "each block of the image erased once";
 
     child::Outcome again = RunSetup();
-    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.exitCode, kSetupRefused) << again.err;
     EXPECT_TRUE(Says(again, "page 136: opened"));
     EXPECT_TRUE(Says(again, TranscriptText(kSameVersion)));
     EXPECT_TRUE(NeverSays(again, "page 129"));

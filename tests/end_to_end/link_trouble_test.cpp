@@ -51,7 +51,7 @@ TEST_F(LinkTrouble, CablePulledDuringTheSegmentCopy) {
     handheld_.Must("set", {"fault", "pull-cable-after-bytes", kIntoTheSegments});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupFailed) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kCopyIncomplete)));
     EXPECT_TRUE(Says(run, "page 129: ended with 0"));
     EXPECT_TRUE(NeverSays(run, std::string(ui::LoadString(kCompleteCaption))));
@@ -71,7 +71,7 @@ TEST_F(LinkTrouble, LinkLostForAMomentDuringTheSegmentCopy) {
     handheld_.Must("set", {"fault", "drop-link-after-bytes", kIntoTheSegments, "0"});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupFailed) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kCopyIncomplete)));
     EXPECT_TRUE(NeverSays(run, std::string(ui::LoadString(kCompleteCaption))));
 
@@ -82,7 +82,7 @@ TEST_F(LinkTrouble, SegmentDamagedOnTheHandheldBeforeVerification) {
     handheld_.Must("set", {"fault", "damage-before-export", "IsCheckSumOk", "\\Temp\\OS.nb0"});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupFailed) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(kProgressPage, kCaution, kIntegrityCheckFailed)));
     EXPECT_TRUE(NeverSays(run, std::string(ui::LoadString(kCompleteCaption))));
 

@@ -10,7 +10,7 @@ TEST_F(EndToEnd, NothingListeningOnTheLinkSaysToConnectAndEnds) {
     setup_.AddPackage({});
     // Port 1 is never served on this machine's loopback: nobody answers the link.
     child::Outcome run = setup_.RunUnattended("127.0.0.1:1");
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupNoHandheld) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(0, kCaution, kConnectYourDevice)));
     EXPECT_TRUE(NeverSays(run, "opened"));
 }
@@ -22,7 +22,7 @@ TEST_F(EndToEnd, HandheldOutOfItsCradleSaysToConnectAndEnds) {
     setup_.AddPackage({});
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupNoHandheld) << run.err;
     EXPECT_TRUE(Says(run, MessageBoxLine(0, kCaution, kConnectYourDevice)));
     EXPECT_TRUE(NeverSays(run, "opened"));
     EXPECT_TRUE(WholeFlash() == before);

@@ -36,7 +36,7 @@ TEST_P(Refused, ListsTheReasonAndWritesNothingToFlash) {
     setup_.AddPackage(GetParam().package);
 
     child::Outcome run = RunSetup();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, kSetupRefused) << run.err;
     EXPECT_TRUE(Says(run, "page 136: opened"));
     EXPECT_TRUE(Says(run, TranscriptText(GetParam().reason)));
     EXPECT_TRUE(Says(run, "page 136: ended"));

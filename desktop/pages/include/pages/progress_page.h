@@ -41,6 +41,9 @@ public:
     void OnCancel() override;
     void OnDestroy() override;
 
+    // True once the page has said "Update complete!": the handheld came back with the
+    // package's build.
+    bool Completed() const { return completed_; }
     // IDT_RECONNECT while the reconnect timer runs, else 0.
     ui::UINT ReconnectTimer() const { return m_nReconnectTimer; }
     // What the page shares with its worker (null before the page has opened).
@@ -65,4 +68,5 @@ private:
     uint64_t awaitingSinceMs_ = 0;  // nominal clock, at the hand-over
     std::optional<uint64_t> backSinceMs_;  // when the link was first seen back
     std::shared_ptr<UpdateWorkerThread> returnCheck_;  // while a check runs
+    bool completed_ = false;
 };
