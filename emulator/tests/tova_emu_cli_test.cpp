@@ -114,13 +114,15 @@ TEST_F(TovaEmuCli, BadValuesForAStoppedHandheldAreNamedAndChangeNothing) {
     }
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"info", State(), "extra"}, {"power-cut", State(), "now"},
-          {"reset", State(), "warm", "twice"}, {"screenshot", State(), "a.png", "b.png"}}) {
+          {"reset", State(), "warm", "twice"}, {"screenshot", State(), "a.png", "b.png"},
+          {"dump-flash", State(), "a.bin", "--offset", "0x1000000", "--length", "0x1000001"}}) {
         Outcome o = Run(args);
         EXPECT_EQ(o.exitCode, 2) << args[0] << "\n" << o.err;
         EXPECT_NE(o.err.find(args.back()), std::string::npos) << args[0] << ": " << o.err;
     }
     EXPECT_EQ(ReadTextFile(fs::path(State()) / "machine.conf"), conf);
     EXPECT_FALSE(fs::exists(dir_ / "a.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "a.bin"));
 
     // Bits stuck apart are taken.
     Outcome apart = Run({"set", State(), "fault", "stuck-bits", "0", "0", "0x00FF", "0xFF00"});

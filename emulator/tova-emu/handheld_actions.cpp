@@ -130,7 +130,8 @@ std::string DumpFlash(Machine& m, const Words& w) {
     uint64_t offset = ParseNumberArgument(w[2], kFlashBytes, "the offset");
     uint64_t length = ParseNumberArgument(w[3], kFlashBytes, "the length");
     if (offset + length > kFlashBytes)
-        throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
+        throw UsageError("offset " + w[2] + " and length " + w[3] + " end past the end of flash (" +
+                             Hex(kFlashBytes) + " bytes)");
     auto bytes = m.Flash().ReadArray(uint32_t(offset), uint32_t(length));
     std::ofstream out(w[1], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -218,7 +219,8 @@ void CheckAction(const std::vector<std::string>& words) {
         uint64_t offset = ParseNumberArgument(words[2], kFlashBytes, "the offset");
         uint64_t length = ParseNumberArgument(words[3], kFlashBytes, "the length");
         if (offset + length > kFlashBytes)
-            throw UsageError("the range ends past the end of flash (" + Hex(kFlashBytes) + " bytes)");
+            throw UsageError("offset " + words[2] + " and length " + words[3] + " end past the end of flash (" +
+                             Hex(kFlashBytes) + " bytes)");
     } else if (name == kStatusRequest || name == kFrameRequest) {
         Need(words, 1, name + " (a request of tova-emu view; it takes no words)");
     } else if (name == "power-cut" || name == "info") {
