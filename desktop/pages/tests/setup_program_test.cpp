@@ -39,7 +39,7 @@ TEST_F(SetupProgram, UnattendedWithoutHandheldSaysToConnectAndEnds) {
     StartHandheld(spec);
     fs::path setup = InstallSetup();
     child::Outcome run = RunSetup(setup, WorkFolder(), {"TOVA_UI=unattended", Endpoint(), Scale()});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 4) << "no handheld\n" << run.err;
     EXPECT_NE(run.out.find("message box \"Caution\": \"Connect your device"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("opened"), std::string::npos) << run.out;
 }
@@ -64,7 +64,7 @@ TEST_P(SetupRefuses, WithAClearMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Environment, SetupRefuses,
     ::testing::Values(RefusedStart{"UnknownUi", {"TOVA_UI=fancy"}, 2, "unknown TOVA_UI value \"fancy\""},
-                      RefusedStart{"NoDisplay", {}, 1, "TOVA_UI=unattended"}),
+                      RefusedStart{"NoDisplay", {}, 2, "TOVA_UI=unattended"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
