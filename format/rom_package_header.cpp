@@ -64,13 +64,13 @@ void PackageLanguage(const uint8_t header[kRomPackageHeaderBytes], char language
 
 BuildText DeviceBuildText(uint32_t deviceBuild) {
     BuildText text{};
-    std::snprintf(text.digits, sizeof text.digits, "%08x", deviceBuild);
+    std::snprintf(text.digits, sizeof text.digits, "%08x", unsigned(deviceBuild));
     return text;
 }
 
 BuildText PackageBuildText(int32_t packageBuild) {
     BuildText text{};
-    std::snprintf(text.digits, sizeof text.digits, "%08d", packageBuild);
+    std::snprintf(text.digits, sizeof text.digits, "%08d", int(packageBuild));
     return text;
 }
 

@@ -13,8 +13,8 @@ uint32_t FlashWriteWord(uint32_t address, uint32_t value) {
     uint32_t status;
     HwWrite32(address, kCmdWordProgram);
     HwWrite32(address, value);
-    if (!FlashPollReady(address, g_flashPollLimits.operation, &status)) return kFlashEraseFailed;
-    return (status & kStatusErrors) != 0 ? kFlashEraseFailed : kFlashOk;
+    if (!FlashPollReady(address, g_flashPollLimits.operation, &status)) return kFlashOperationFailed;
+    return (status & kStatusErrors) != 0 ? kFlashOperationFailed : kFlashOk;
 }
 
 uint32_t FlashLockBlock(uint32_t blockAddress) {
@@ -25,7 +25,7 @@ uint32_t FlashLockBlock(uint32_t blockAddress) {
     HwWrite32(blockAddress, kCmdSetLockBit);
     if (!FlashPollReady(blockAddress, g_flashPollLimits.operation, &status) ||
         (status & kStatusErrors) != 0)
-        return kFlashEraseFailed;  // the status stays readable for the caller
+        return kFlashOperationFailed;  // the status stays readable for the caller
     HwWrite32(blockAddress, kCmdReadArray);
     return kFlashOk;
 }

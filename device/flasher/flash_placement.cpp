@@ -1,17 +1,19 @@
 // Placing the update-path routines in the routine area.
 //
-// On the handheld the routines must run from RAM, because while a device is out of
-// read-array mode nothing can be fetched from flash. This host cannot execute code that
-// lies in the emulated RAM, so FlashPrepare does the honest part of the job: it copies the
-// machine code of each routine (the bytes the compiler put in the velkor_flash_routines
-// section, from a routine's entry to the next routine's entry) into the emulated RAM at
-// the area, back to back in the order EraseBlock, EraseRange, WriteBuffer, ProgramRange,
-// and records in g_flashRoutines where each copy lies and the entry that runs it. Every
-// call between the routines goes through that table, as it would to the RAM copies.
+// The routines must run from RAM, because while a device is out of read-array mode nothing
+// can be fetched from flash. FlashPrepare copies the machine code of each routine (the
+// bytes the compiler put in the velkor_flash_routines section, from a routine's entry to
+// the next routine's entry) into RAM at the area, back to back in the order EraseBlock,
+// EraseRange, WriteBuffer, ProgramRange, and records in g_flashRoutines where each copy
+// lies and the entry that runs it; every call between the routines goes through that
+// table. On the handheld's CPU the entries are the copies. The host build, which cannot
+// execute the handheld's RAM, keeps the entries where the routines were loaded.
 #include <cstring>
 
 #include "flasher/flash_driver.h"
+#include "flasher/console.h"
 #include "wince/hw.h"
+#include "wince/hw_inline.h"
 
 extern "C" {
 extern const uint8_t __start_velkor_flash_routines[] __attribute__((visibility("hidden")));
@@ -49,6 +51,12 @@ void CopyToRam(uint32_t address, const uint8_t* bytes, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) HwWrite8(address + i, bytes[i]);
 }
 
+// The entry of routine i's copy in the area (ARM state: the address itself).
+template <typename Routine>
+Routine CopyAt(uint32_t i) {
+    return reinterpret_cast<Routine>(uintptr_t(g_flashRoutines.areaAddress[i]));
+}
+
 }  // namespace
 
 uint32_t FlashPrepare() {
@@ -72,10 +80,18 @@ uint32_t FlashPrepare() {
         g_flashRoutines.areaBytes[i] = code[i].bytes;
         address += code[i].bytes;
     }
-    g_flashRoutines.eraseBlock = FlashEraseBlock;
-    g_flashRoutines.eraseRange = FlashEraseRange;
-    g_flashRoutines.writeBuffer = FlashWriteBuffer;
-    g_flashRoutines.programRange = FlashProgramRange;
+    if (kHwRunsCopiedCode) {
+        g_flashRoutines.eraseBlock = CopyAt<decltype(g_flashRoutines.eraseBlock)>(0);
+        g_flashRoutines.eraseRange = CopyAt<decltype(g_flashRoutines.eraseRange)>(1);
+        g_flashRoutines.writeBuffer = CopyAt<decltype(g_flashRoutines.writeBuffer)>(2);
+        g_flashRoutines.programRange = CopyAt<decltype(g_flashRoutines.programRange)>(3);
+    } else {
+        g_flashRoutines.eraseBlock = FlashEraseBlock;
+        g_flashRoutines.eraseRange = FlashEraseRange;
+        g_flashRoutines.writeBuffer = FlashWriteBuffer;
+        g_flashRoutines.programRange = FlashProgramRange;
+    }
+    g_flashRoutines.printMark = ConsolePrintf;
     return kFlashOk;
 }
 

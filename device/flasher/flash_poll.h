@@ -1,11 +1,12 @@
-// The one polling helper of the flash driver. Forced inline so that each routine placed
-// in the routine area carries its own copy and calls nothing that lies elsewhere.
+// The one polling helper of the flash driver. Forced inline, with an inline read, so that
+// each routine placed in the routine area carries its own copy and calls nothing that
+// lies elsewhere.
 #pragma once
 
 #include <cstdint>
 
 #include "flasher/flash_commands.h"
-#include "wince/hw.h"
+#include "wince/hw_inline.h"
 
 // Reads `address` until both devices report bit 7 (ready, or buffer available after a
 // write-to-buffer request), at most `limit` times. The last word read goes to *status.
@@ -13,7 +14,7 @@ __attribute__((always_inline)) inline bool FlashPollReady(uint32_t address, uint
                                                           uint32_t* status) {
     uint32_t word = 0;
     for (uint32_t i = 0; i < limit; ++i) {
-        word = HwRead32(address);
+        word = HwInlineRead32(address);
         if ((word & kStatusReady) == kStatusReady) break;
     }
     *status = word;

@@ -4,6 +4,7 @@
 #include "flasher/console.h"
 #include "flasher/flash_driver.h"
 #include "flasher/segment_buffers.h"
+#include "reset_line.h"
 #include "shared/configuration.h"
 #include "shared/flash_map.h"
 #include "wince/api.h"
@@ -23,10 +24,6 @@ constexpr uint32_t kMdrefrBit20 = 0x00100000;
 constexpr uint32_t kDisplayControlWord100 = 0xBE040100;
 constexpr uint32_t kOtherRegisterF00004 = 0xA8F00004;
 
-constexpr uint32_t kGpioClearLow = kGpioBase + 0x24;      // GPCR0
-constexpr uint32_t kGpioDirectionLow = kGpioBase + 0x0C;  // GPDR0
-constexpr uint32_t kResetPin = 1u << 21;
-
 void ClearBits(uint32_t address, uint32_t mask) { HwWrite32(address, HwRead32(address) & ~mask); }
 
 void PrintRetry() {
@@ -41,11 +38,6 @@ uint32_t ProgramRange(uint32_t flash, uint32_t source, uint32_t length, uint32_t
 // One kernel piece, retried on its own until it is in flash.
 void ProgramKernelPiece(uint32_t flash, uint32_t source, uint32_t length, uint32_t finalStep) {
     while (ProgramRange(flash, source, length, finalStep) != kFlashOk) PrintRetry();
-}
-
-void DriveResetLineLow() {
-    HwWrite32(kGpioClearLow, kResetPin);
-    HwWrite32(kGpioDirectionLow, HwRead32(kGpioDirectionLow) | kResetPin);
 }
 
 void QuietenBeforeFlashing() {
@@ -103,7 +95,7 @@ int FlashKernelFile(LPCWSTR path, uint32_t flashAddress) {
         ProgramKernelPiece(flashAddress + start, buffer, end - start, c == 0 ? 1 : 0);
         end = start;
     }
-    DriveResetLineLow();
+    DriveResetLineLow(kGpioBase);
     return 0;
 }
 

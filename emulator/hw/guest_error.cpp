@@ -12,6 +12,7 @@ const char* GuestErrorKindName(GuestErrorKind kind) {
         case GuestErrorKind::kMisaligned: return "misaligned";
         case GuestErrorKind::kBadWidth: return "bad width";
         case GuestErrorKind::kDeviceAccess: return "refused";
+        case GuestErrorKind::kGuestCode: return "guest code";
     }
     return "unknown";
 }

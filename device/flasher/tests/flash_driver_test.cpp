@@ -76,7 +76,7 @@ TEST_F(FlashDriverTest, FinalStepDrivesTheResetLineLow) {
 
 TEST_F(FlashDriverTest, DeviceNotReadyBeforeEraseGivesMarkE) {
     Flash().SetBusyBefore(1, kTestPollLimit);  // busy for exactly the polls the driver makes
-    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "E");
     EXPECT_EQ(Count(FlashOperationKind::kErase), 0u) << "no erase command before ready";
     EXPECT_TRUE(ReadsArray(kFlash + 2 * kBlock));
@@ -85,7 +85,7 @@ TEST_F(FlashDriverTest, DeviceNotReadyBeforeEraseGivesMarkE) {
 
 TEST_F(FlashDriverTest, EraseThatDoesNotFinishGivesMarkSmallE) {
     Flash().SetTiming(0, {.erasePolls = kTestPollLimit});
-    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "e");
     EXPECT_EQ(Count(FlashOperationKind::kErase), 2u);
     EXPECT_TRUE(ReadsArray(kFlash + 2 * kBlock));
@@ -93,9 +93,9 @@ TEST_F(FlashDriverTest, EraseThatDoesNotFinishGivesMarkSmallE) {
 
 TEST_F(FlashDriverTest, ChipThatNeverGetsReadyTimesOutAfterThePollLimit) {
     Flash().SetBusyBefore(0, kFlashForever);
-    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashEraseBlock(kFlash + 2 * kBlock), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "E");
-    EXPECT_EQ(FlashEraseRange(kFlash + 2 * kBlock, 3 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashEraseRange(kFlash + 2 * kBlock, 3 * kBlock), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "EE") << "the range stops at its first failing block";
     EXPECT_EQ(FlashContent(), original_);
 }
@@ -103,7 +103,7 @@ TEST_F(FlashDriverTest, ChipThatNeverGetsReadyTimesOutAfterThePollLimit) {
 TEST_F(FlashDriverTest, EraseReportedAsFailedIsAFailure) {
     Flash().FailErase(1, 2, 1);
     PlaceSource(0x100, 6);
-    EXPECT_EQ(FlashProgramRange(kFlash + 2 * kBlock, kSource, 0x100, 0, 0), kFlashEraseFailed);
+    EXPECT_EQ(FlashProgramRange(kFlash + 2 * kBlock, kSource, 0x100, 0, 0), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "e");
     EXPECT_EQ(Count(FlashOperationKind::kBufferedProgram), 0u) << "nothing programmed over old data";
     EXPECT_EQ(g_lastFlashStatus, 0u) << "an erase failure leaves the buffered-write status alone";
@@ -128,7 +128,7 @@ TEST_F(FlashDriverTest, ProgramReportedAsFailedIsAFailureWithItsStatus) {
 TEST_F(FlashDriverTest, LockedBlockRefusesErase) {
     Flash().SetBlockLocked(0, 3, true);
     Flash().SetBlockLocked(1, 3, true);
-    EXPECT_EQ(FlashEraseBlock(kFlash + 3 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashEraseBlock(kFlash + 3 * kBlock), kFlashOperationFailed);
     EXPECT_EQ(Marks(), "e");
     EXPECT_EQ(FlashContent(), original_);
     EXPECT_TRUE(ReadsArray(kFlash + 3 * kBlock));
@@ -272,7 +272,7 @@ TEST_F(FlashDriverTest, WriteWordProgramsOneWordAndLeavesStatusMode) {
 
 TEST_F(FlashDriverTest, WriteWordReportsAProgramError) {
     Flash().FailProgram(0, kBlock + 8, 1);
-    EXPECT_EQ(FlashWriteWord(kFlash + kBlock + 8, 0), kFlashEraseFailed);
+    EXPECT_EQ(FlashWriteWord(kFlash + kBlock + 8, 0), kFlashOperationFailed);
 }
 
 TEST_F(FlashDriverTest, LockBlockSetsTheLockBitOfBothChips) {
@@ -285,7 +285,7 @@ TEST_F(FlashDriverTest, LockBlockSetsTheLockBitOfBothChips) {
 
 TEST_F(FlashDriverTest, LockBlockTimeOut) {
     Flash().SetBusyDuring(0, kFlashForever);
-    EXPECT_EQ(FlashLockBlock(kFlash + 5 * kBlock), kFlashEraseFailed);
+    EXPECT_EQ(FlashLockBlock(kFlash + 5 * kBlock), kFlashOperationFailed);
 }
 
 class FlashReadOtpTest : public FlashDriverTest {

@@ -44,7 +44,8 @@ inline constexpr uint32_t kWriteBufferBytes = kWriteBufferWords * 4;
 inline constexpr uint32_t kFlashOk = 0;
 inline constexpr uint32_t kFlashProgramFailed = 17;  // buffered write; also OTP not ready
 inline constexpr uint32_t kFlashNotFixedUp = 21;     // parameters unset, or no chip routine
-inline constexpr uint32_t kFlashEraseFailed = 34;    // erase, word program or lock
+inline constexpr uint32_t kFlashOperationFailed = 34;  // erase, word program or lock: not
+                                                      // finished, or an error reported
 inline constexpr uint32_t kFlashOutOfRange = 87;
 
 // kFlashUncachedBit (shared/flash_map.h): the cached flash window is the same address with

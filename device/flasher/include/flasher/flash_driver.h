@@ -37,6 +37,9 @@ struct FlashRoutines {
     uint32_t (*writeBuffer)(uint32_t flashAddress, uint32_t source, uint32_t wordCount);
     uint32_t (*programRange)(uint32_t address, uint32_t source, uint32_t length,
                              uint32_t gpioBase, uint32_t finalStep);
+    // The console print of the erase marks "E" and "e": the one call out of the area, made
+    // through this absolute address once the devices are back in read-array mode.
+    void (*printMark)(uint16_t colour, const char* format, ...);
     // Where each routine's copy lies in the routine area, and its length in bytes.
     uint32_t areaAddress[4];
     uint32_t areaBytes[4];

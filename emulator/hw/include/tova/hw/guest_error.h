@@ -17,6 +17,8 @@ enum class GuestErrorKind {
     kMisaligned,    // address not a multiple of the access width
     kBadWidth,      // width other than 1, 2 or 4
     kDeviceAccess,  // a device refused the access (wrong width for a register, ...)
+    kGuestCode,     // the guest's CPU did what the hardware forbids (a fetch from flash
+                    // answering status, an undefined instruction, a jump out of its code)
 };
 
 const char* GuestErrorKindName(GuestErrorKind kind);
@@ -70,7 +72,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<GuestError> entries_;
-    uint64_t counts_[4] = {};
+    uint64_t counts_[5] = {};
     GuestErrorAction action_ = GuestErrorAction::kLog;
     std::function<void(const GuestError&)> sink_;
 };

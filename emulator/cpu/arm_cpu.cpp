@@ -1,0 +1,177 @@
+#include "tova/cpu/arm_cpu.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <stdexcept>
+
+namespace tova::cpu {
+
+namespace {
+
+constexpr uint32_t kPageBytes = 0x1000;
+constexpr uint32_t kCpsrSystemMode = 0x1F;  // privileged, interrupts enabled, ARM state
+constexpr uint32_t kCpsrIrqFiqMasked = 0xC0;
+
+void Check(uc_err err, const char* what) {
+    if (err != UC_ERR_OK) throw std::runtime_error(std::string(what) + ": " + uc_strerror(err));
+}
+
+bool AnyChipOutOfReadArray(hw::FlashModel& flash) {
+    for (unsigned chip = 0; chip < 2; ++chip)
+        if (!flash.Activity(chip).readArray) return true;
+    return false;
+}
+
+bool IsFlash(uint32_t address) {
+    return (address >= hw::kFlashCachedWindow && address - hw::kFlashCachedWindow < kFlashBytes) ||
+           (address >= hw::kFlashUncachedWindow && address - hw::kFlashUncachedWindow < kFlashBytes);
+}
+
+}  // namespace
+
+struct ArmCpu::MmioWindow {
+    ArmCpu* cpu;
+    hw::Bus* bus;
+    uint32_t base;
+    bool cachedFlash;
+};
+
+struct ArmCpu::Callbacks {
+    static uint64_t Read(uc_engine*, uint64_t offset, unsigned size, void* user) {
+        auto* w = static_cast<MmioWindow*>(user);
+        try {
+            return w->bus->Read(w->base + uint32_t(offset), size);
+        } catch (const std::exception& e) {  // nothing may unwind through the CPU's C code
+            w->cpu->Stop(e.what());
+            return 0;
+        }
+    }
+    static void Write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
+        auto* w = static_cast<MmioWindow*>(user);
+        const uint32_t address = w->base + uint32_t(offset);
+        if (w->cachedFlash) {
+            // A command through the cache could sit in a line and reach the chips late or
+            // never: the flash is commanded through its uncached window only.
+            w->cpu->Stop("write through the cached flash window at " + Hex(address));
+            try {
+                w->bus->GuestErrors().Record({hw::GuestErrorKind::kGuestCode, true, address, size,
+                                              uint32_t(value), "flash (cached)",
+                                              "write through the cached flash window"});
+            } catch (const std::exception&) {  // made fatal: the call has stopped already
+            }
+            return;
+        }
+        try {
+            w->bus->Write(address, uint32_t(value), size);
+        } catch (const std::exception& e) {
+            w->cpu->Stop(e.what());
+        }
+    }
+    static std::string Hex(uint32_t value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
+        return text;
+    }
+};
+
+// Flash is a device here, never executable memory: handheld code runs from RAM. A fetch
+// from it is a guest error, named for what it would be on the handheld.
+std::string ArmCpu::FlashFetchReason(uint32_t pc) const {
+    const std::string where = Callbacks::Hex(pc);
+    if (AnyChipOutOfReadArray(board_.Flash()))
+        return "instruction fetched from flash at " + where +
+               " while a chip is out of read-array mode";
+    return "instruction fetched from flash at " + where + ": handheld code runs from RAM";
+}
+
+ArmCpu::ArmCpu(hw::Board& board) : board_(board) {
+    Check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_), "starting the CPU");
+    Check(uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_PXA255), "choosing the PXA255");
+    hw::Ram& ram = board.Ram();
+    Check(uc_mem_map_ptr(uc_, hw::kRamCachedWindow, ram.Size(), UC_PROT_ALL, ram.Data()),
+          "mapping RAM (cached)");
+    Check(uc_mem_map_ptr(uc_, hw::kRamUncachedWindow, ram.Size(), UC_PROT_ALL, ram.Data()),
+          "mapping RAM (uncached)");
+    Check(uc_mem_map(uc_, kReturnAddress, kPageBytes, UC_PROT_READ), "mapping the return page");
+    for (const hw::BusWindow& window : board.Bus().Windows()) {
+        if (window.base == hw::kRamCachedWindow || window.base == hw::kRamUncachedWindow) continue;
+        auto mmio = std::make_unique<MmioWindow>(
+            MmioWindow{this, &board.Bus(), window.base, window.base == hw::kFlashCachedWindow});
+        const uint32_t size = (window.size + kPageBytes - 1) & ~(kPageBytes - 1);
+        Check(uc_mmio_map(uc_, window.base, size, Callbacks::Read, mmio.get(), Callbacks::Write,
+                          mmio.get()),
+              "mapping a device window");
+        windows_.push_back(std::move(mmio));
+    }
+    uint32_t cpsr = kCpsrSystemMode;
+    Check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "setting the CPSR");
+}
+
+ArmCpu::~ArmCpu() { uc_close(uc_); }
+
+void ArmCpu::Stop(std::string reason) {
+    if (stopReason_.empty()) stopReason_ = std::move(reason);
+    uc_emu_stop(uc_);
+}
+
+uint32_t ArmCpu::Register(int index) const {
+    static const int kRegisters[16] = {
+        UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,  UC_ARM_REG_R5,
+        UC_ARM_REG_R6, UC_ARM_REG_R7, UC_ARM_REG_R8,  UC_ARM_REG_R9,  UC_ARM_REG_R10, UC_ARM_REG_R11,
+        UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR, UC_ARM_REG_PC};
+    uint32_t value = 0;
+    uc_reg_read(uc_, kRegisters[index & 15], &value);
+    return value;
+}
+
+bool ArmCpu::InterruptsMasked() const {
+    uint32_t cpsr = 0;
+    uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr);
+    return (cpsr & kCpsrIrqFiqMasked) == kCpsrIrqFiqMasked;
+}
+
+void ArmCpu::CodeChanged() { uc_ctl(uc_, UC_CTL_WRITE(UC_CTL_TB_FLUSH, 0)); }
+
+std::string ArmCpu::RegisterDump() const {
+    std::string dump;
+    char line[64];
+    for (int i = 0; i < 16; ++i) {
+        std::snprintf(line, sizeof line, "%sr%d=0x%08" PRIX32, i ? " " : "", i, Register(i));
+        dump += line;
+    }
+    uint32_t cpsr = 0;
+    uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr);
+    std::snprintf(line, sizeof line, " cpsr=0x%08" PRIX32, cpsr);
+    return dump + line;
+}
+
+ArmCpu::Result ArmCpu::Call(uint32_t entry, const uint32_t* arguments, unsigned count,
+                            uint32_t stackTop) {
+    static const int kArgumentRegisters[4] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,
+                                              UC_ARM_REG_R3};
+    for (unsigned i = 0; i < count && i < 4; ++i) uc_reg_write(uc_, kArgumentRegisters[i], &arguments[i]);
+    uint32_t lr = kReturnAddress;
+    uc_reg_write(uc_, UC_ARM_REG_SP, &stackTop);
+    uc_reg_write(uc_, UC_ARM_REG_LR, &lr);
+    stopReason_.clear();
+    uc_err err = uc_emu_start(uc_, entry, kReturnAddress, 0, 0);
+    uint32_t pc = Register(15);
+    if (err == UC_ERR_OK && stopReason_.empty() && pc == kReturnAddress) return {true, Register(0), {}};
+    std::string why = !stopReason_.empty() ? stopReason_
+                      : err == UC_ERR_FETCH_PROT && IsFlash(pc) ? FlashFetchReason(pc)
+                      : err == UC_ERR_INSN_INVALID ? "undefined instruction at " + Callbacks::Hex(pc)
+                      : err == UC_ERR_FETCH_UNMAPPED ? "jump to " + Callbacks::Hex(pc) + " where there is no code"
+                      : err != UC_ERR_OK ? std::string(uc_strerror(err))
+                                         : "stopped at " + Callbacks::Hex(pc);
+    Result result{false, 0, why + "; " + RegisterDump()};
+    // Errors the callbacks met are recorded already; a test that made guest errors fatal
+    // gets its exception here, outside the CPU.
+    if (stopReason_.empty())
+        board_.Bus().GuestErrors().Record(
+            {hw::GuestErrorKind::kGuestCode, false, pc, 4, 0, "cpu", result.error});
+    return result;
+}
+
+}  // namespace tova::cpu

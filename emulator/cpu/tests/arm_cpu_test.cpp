@@ -1,0 +1,130 @@
+// The CPU runs ARM code from the emulated RAM, reaches the device models through the bus
+// and stops the guest, with a guest error, where the hardware would not do what the code
+// asks. Code is placed with the host's view of RAM, as a module loader places it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "shared/configuration.h"
+#include "tova/cpu/arm_cpu.h"
+
+namespace tova::cpu {
+namespace {
+
+// ARM-state encodings of the few instructions the tests run.
+constexpr uint32_t kAddR0R0R1 = 0xE0800001;     // add r0, r0, r1
+constexpr uint32_t kStrR1AtR0 = 0xE5801000;     // str r1, [r0]
+constexpr uint32_t kLdrR0AtR0 = 0xE5900000;     // ldr r0, [r0]
+constexpr uint32_t kBxLr = 0xE12FFF1E;          // bx lr
+constexpr uint32_t kBxR2 = 0xE12FFF12;          // bx r2
+constexpr uint32_t kMrsR0Cpsr = 0xE10F0000;     // mrs r0, cpsr
+constexpr uint32_t kOrrR0C0 = 0xE38000C0;       // orr r0, r0, #0xC0
+constexpr uint32_t kMsrCpsrcR0 = 0xE121F000;    // msr cpsr_c, r0
+constexpr uint32_t kRevR0R0 = 0xE6BF0F30;       // rev r0, r0 (ARMv6: not on a PXA255)
+constexpr uint32_t kMovR0Zero = 0xE3A00000;     // mov r0, #0
+
+constexpr uint32_t kCode = hw::kRamCachedWindow + 0x10000;
+constexpr uint32_t kStackTop = hw::kRamCachedWindow + 0x20000;
+constexpr uint32_t kFlashData = kFlashStart + 0x40000;
+
+class ArmCpuTest : public ::testing::Test {
+protected:
+    void Place(uint32_t address, std::initializer_list<uint32_t> words) {
+        std::vector<uint32_t> code(words);
+        void* at = board_.Bus().HostPointer(address, uint32_t(code.size() * 4));
+        ASSERT_NE(at, nullptr);
+        std::memcpy(at, code.data(), code.size() * 4);
+        cpu_.CodeChanged();
+    }
+    ArmCpu::Result Run(std::initializer_list<uint32_t> arguments) {
+        std::vector<uint32_t> a(arguments);
+        return cpu_.Call(kCode, a.data(), unsigned(a.size()), kStackTop);
+    }
+    uint64_t GuestCodeErrors() { return board_.Bus().GuestErrors().Count(hw::GuestErrorKind::kGuestCode); }
+
+    hw::Board board_{kAdvancedModel};
+    ArmCpu cpu_{board_};
+};
+
+TEST_F(ArmCpuTest, RunsCodeInRamAndReturnsR0) {
+    Place(kCode, {kAddR0R0R1, kBxLr});
+    ArmCpu::Result r = Run({40, 2});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value, 42u);
+}
+
+TEST_F(ArmCpuTest, BothRamWindowsAreOneMemory) {
+    // Code placed through the uncached window runs at its cached address, and a store
+    // through one window is read back through the other.
+    Place(kCode - hw::kRamCachedWindow + hw::kRamUncachedWindow, {kStrR1AtR0, kBxLr});
+    const uint32_t word = hw::kRamCachedWindow + 0x30000;
+    ASSERT_TRUE(Run({word, 0x12345678}).ok);
+    uint32_t back = 0;
+    std::memcpy(&back, board_.Bus().HostPointer(word - hw::kRamCachedWindow + hw::kRamUncachedWindow, 4), 4);
+    EXPECT_EQ(back, 0x12345678u);
+}
+
+TEST_F(ArmCpuTest, DeviceAccessesGoToTheBusModels) {
+    Place(kCode, {kStrR1AtR0, kLdrR0AtR0, kBxLr});
+    ArmCpu::Result r = Run({kFlashData, 0x00700070});  // read status, then read it
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value, 0x00800080u) << "both chips ready";
+    EXPECT_FALSE(board_.Flash().Activity(0).readArray);
+    EXPECT_EQ(GuestCodeErrors(), 0u);
+}
+
+TEST_F(ArmCpuTest, MaskingSetsTheCpsrInterruptBits) {
+    EXPECT_FALSE(cpu_.InterruptsMasked());
+    Place(kCode, {kMrsR0Cpsr, kOrrR0C0, kMsrCpsrcR0, kBxLr});
+    ASSERT_TRUE(Run({}).ok);
+    EXPECT_TRUE(cpu_.InterruptsMasked());
+}
+
+TEST_F(ArmCpuTest, FetchingFromFlashWhileAChipAnswersStatusIsAGuestError) {
+    Place(kCode, {kStrR1AtR0, kBxR2});
+    for (uint32_t window : {kFlashStart, kFlashCachedStart}) {
+        board_.Bus().GuestErrors().Clear();
+        const uint32_t target = window + 0x40000;
+        ArmCpu::Result r = Run({kFlashData, 0x00700070, target});
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find("instruction fetched from flash"), std::string::npos) << r.error;
+        EXPECT_NE(r.error.find("r15="), std::string::npos) << "a register dump: " << r.error;
+        EXPECT_EQ(GuestCodeErrors(), 1u);
+        board_.Bus().Write32(kFlashData, 0x00FF00FF);
+    }
+}
+
+TEST_F(ArmCpuTest, WritingThroughTheCachedFlashWindowIsAGuestError) {
+    Place(kCode, {kStrR1AtR0, kBxLr});
+    ArmCpu::Result r = Run({kFlashCachedStart + 0x40000, 0x00700070});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("cached flash window"), std::string::npos) << r.error;
+    EXPECT_TRUE(board_.Flash().Activity(0).readArray) << "the command never reached the chips";
+    EXPECT_EQ(GuestCodeErrors(), 1u);
+}
+
+TEST_F(ArmCpuTest, AnInstructionThePxa255LacksEndsTheCallAndTheCpuRunsOn) {
+    Place(kCode, {kRevR0R0, kBxLr});
+    ArmCpu::Result r = Run({1});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("undefined instruction"), std::string::npos) << r.error;
+    EXPECT_NE(r.error.find("cpsr="), std::string::npos) << r.error;
+    EXPECT_EQ(GuestCodeErrors(), 1u);
+    Place(kCode, {kMovR0Zero, kAddR0R0R1, kBxLr});
+    ArmCpu::Result next = Run({0, 5});
+    ASSERT_TRUE(next.ok) << next.error;
+    EXPECT_EQ(next.value, 5u);
+}
+
+TEST_F(ArmCpuTest, AJumpWhereThereIsNoCodeEndsTheCall) {
+    Place(kCode, {kBxR2});
+    ArmCpu::Result r = Run({0, 0, 0x10000000});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("0x10000000"), std::string::npos) << r.error;
+    EXPECT_EQ(GuestCodeErrors(), 1u);
+}
+
+}  // namespace
+}  // namespace tova::cpu
