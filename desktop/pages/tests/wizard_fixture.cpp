@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "desktop/model_flag.h"
 #include "desktop/program_folder.h"
 #include "format/rom_package_key.h"
