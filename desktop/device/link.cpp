@@ -51,7 +51,7 @@ bool WatchdogPause() {
 void ProbeOnce() {
     Monitor& monitor = TheMonitor();
     std::lock_guard gate(monitor.watchdogGate);
-    if (g_linkWatchdogQuiesced.load() || g_bConnected.load() != 1) return;
+    if (g_linkWatchdogQuiesced.load() || !LinkIsUp()) return;
     if (RapiGetVersionEx(&g_linkProbeVersion) != 0) return;
     g_bConnected.store(0);
     StopLink();

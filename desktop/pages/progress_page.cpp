@@ -119,7 +119,7 @@ void ProgressPage::OnTimer(ui::UINT timerId) {
 void ProgressPage::OnReturnTick() {
     if (returnCheck_) return;
     uint64_t now = tova::NominalNowMs();
-    if (g_bConnected.load() == 1) {
+    if (LinkIsUp()) {
         if (!backSinceMs_) backSinceMs_ = now;
         int32_t build = packageBuild_;
         returnCheck_ = UpdateWorkerThread::Start(context_, [build](std::shared_ptr<UpdateWorkerContext> page) {

@@ -40,8 +40,6 @@ Seams& TheSeams() {
     return *seams;
 }
 
-bool Linked() { return g_bConnected.load() == 1; }
-
 // Waits until the page's thread has shown the box and the user has dismissed it; a page
 // that is gone shows nothing (false).
 bool ShowMessage(UpdateWorkerContext& page, int textId, int captionId) {
@@ -77,7 +75,7 @@ int CopyFailed(UpdateWorkerContext& page, bool restart) {
 bool WaitForSteadyLink(UpdateWorkerContext& page) {
     if (!BeginStep(page, Step::kHold)) return false;
     for (int round = 0; round < kHoldRounds; ++round) {
-        if (!Linked()) {
+        if (!LinkIsUp()) {
             if (!page.Sleep(kLinkPollMs)) return false;
             break;
         }
@@ -85,9 +83,9 @@ bool WaitForSteadyLink(UpdateWorkerContext& page) {
     }
     if (!BeginStep(page, Step::kWaitForLink)) return false;
     for (;;) {
-        if (Linked()) {
+        if (LinkIsUp()) {
             if (!page.Sleep(kLinkPollMs)) return false;
-            if (Linked()) return true;
+            if (LinkIsUp()) return true;
         }
         if (!page.Sleep(kLinkPollMs)) return false;
     }
@@ -110,7 +108,7 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
     if (CopySegments(*page.window) == 0) return CopyFailed(page, true);
 
     if (!BeginStep(page, Step::kCheckLinkAfterSegments)) return kAbandonedExit;
-    if (!Linked()) return CopyFailed(page, false);
+    if (!LinkIsUp()) return CopyFailed(page, false);
 
     if (!BeginStep(page, Step::kDeleteOutlookShortcut)) return kAbandonedExit;
     DeleteStartupShortcut(kShortcutOutlook);
@@ -118,7 +116,7 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
     DeleteStartupShortcut(kShortcutWelcome);
 
     if (!BeginStep(page, Step::kCheckLinkAfterShortcuts)) return kAbandonedExit;
-    if (!Linked()) return CopyFailed(page, false);
+    if (!LinkIsUp()) return CopyFailed(page, false);
 
     if (!BeginStep(page, Step::kCopyFlasher)) return kAbandonedExit;
     if (CopyFlasher() != 0) return CopyFailed(page, true);
@@ -149,7 +147,7 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
 
     if (!BeginStep(page, Step::kWaitForLinkLoss)) return kAbandonedExit;
     if (!page.Sleep(kAfterWarmResetMs)) return kAbandonedExit;
-    while (Linked() && page.m_bStopRequested.load() == 0) {
+    while (LinkIsUp() && page.m_bStopRequested.load() == 0) {
         if (!page.Sleep(kLinkLossPollMs)) return kAbandonedExit;
     }
 

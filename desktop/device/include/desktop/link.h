@@ -17,6 +17,8 @@
 
 // 1 = link usable; anything else = down or not yet up. Readers test for equality with 1.
 extern std::atomic<int32_t> g_bConnected;
+// The one test of the flag, for every reader.
+inline bool LinkIsUp() { return g_bConnected.load() == 1; }
 // Held for exactly one remote file call or probe at a time.
 extern win32::CRITICAL_SECTION g_csRapi;
 
