@@ -26,9 +26,6 @@ constexpr uint64_t kAfterWarmResetMs = 5000;
 constexpr uint64_t kLinkLossPollMs = 500;
 constexpr int kAbandonedExit = -2;
 
-const int kProgressItems[] = {ui::IDC_OVERALL_PROGRESS, ui::IDC_FILE_PROGRESS,
-                              ui::IDC_PROGRESS_TEXT};
-
 struct Seams {
     std::mutex mutex;
     std::function<void(Step)> stepHook;
@@ -123,11 +120,6 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
 
     if (!BeginStep(page, Step::kCopyDone)) return kAbandonedExit;
     page.window->PostMessage(WM_UPD_COPY_DONE, 0, 0);
-    page.window->SendCall([](ui::DialogHost& host) {
-        for (int item : kProgressItems) host.ShowItem(item, false);
-        host.SetItemText(ui::IDC_STATUS_TITLE, ui::LoadString(ui::IDS_COPY_COMPLETE));
-        host.SetItemText(ui::IDC_STATUS_TEXT, ui::LoadString(ui::IDS_DEVICE_UPGRADING));
-    });
 
     if (!BeginStep(page, Step::kVerify)) return kAbandonedExit;
     HRESULT verified = InvokeIsCheckSumOk();
