@@ -79,7 +79,7 @@ bool WizardApp::RunWizard() {
     }
 
     tova::ScaledSleep(kLinkWaitMs);
-    if (g_bConnected.load() != 1) {
+    if (!LinkIsUp()) {
         host_.MessageBox(ui::LoadString(ui::IDS_NO_DEVICE), ui::LoadString(ui::IDS_CAUTION));
         outcome_ = WizardOutcome::kNoHandheld;
     } else {

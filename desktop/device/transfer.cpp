@@ -23,8 +23,6 @@ namespace {
 constexpr DWORD kCreateAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kStartupFolderChars = 1024;
 
-bool LinkUp() { return g_bConnected.load() == 1; }
-
 HANDLE CreateNewHandheldFile(LPCWSTR path) {
     return RapiCreateFile(path, kCreateAccess, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
@@ -117,7 +115,7 @@ int CopySegmentToDevice(int packageFile, ui::MessageTarget& window, DWORD byteCo
         ssize_t got = ReadChunk(packageFile, buffer.get(), want);
         // A package that ends before the segment does yields nothing: a failure, not a
         // reason to read again.
-        if (got <= 0 || !LinkUp()) {
+        if (got <= 0 || !LinkIsUp()) {
             ok = false;
             break;
         }
@@ -135,7 +133,7 @@ int CopySegmentToDevice(int packageFile, ui::MessageTarget& window, DWORD byteCo
     if (ok) RapiSetEndOfFile(files.handheld);
     RapiCloseHandle(files.handheld);
     files.handheld = INVALID_HANDLE_VALUE;
-    if (!LinkUp()) return -1;
+    if (!LinkIsUp()) return -1;
     return ok ? 0 : -1;
 }
 
@@ -176,7 +174,7 @@ int CopySegments(ui::MessageTarget& window) {
 
     for (uint32_t row = 0; row < kSegmentCount; ++row) {
         const SegmentEntry& segment = kSegmentTable[row];
-        if (!LinkUp()) return 0;
+        if (!LinkIsUp()) return 0;
         if (CopySegmentToDevice(package, window, segment.size, segment.devicePath) != 0) return 0;
         window.PostMessage(WM_UPD_OVERALL_PROGRESS, 0, ui::LPARAM(segment.overallPercent));
         if (row + 1 < kSegmentCount - 1)

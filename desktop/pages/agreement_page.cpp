@@ -32,7 +32,7 @@ void AgreementPage::OnInitDialog() {
 
 void AgreementPage::OnTimer(ui::UINT timerId) {
     if (timerId != IDT_LINK_POLL) return;
-    Host()->EnableItem(ui::IDOK, g_bConnected.load() == 1);
+    Host()->EnableItem(ui::IDOK, LinkIsUp());
 }
 
 void AgreementPage::OnDestroy() { Host()->KillTimer(IDT_LINK_POLL); }

@@ -79,7 +79,7 @@ void DeviceInfoPage::OnInitDialog() {
 void DeviceInfoPage::OnTimer(ui::UINT timerId) {
     if (timerId != IDT_EVALUATE_DEVICE) return;
     Host()->KillTimer(IDT_EVALUATE_DEVICE);
-    if (g_bConnected.load() == 1 && infoShown_ == 0) {
+    if (LinkIsUp() && infoShown_ == 0) {
         EvaluateDevice();
         infoShown_ = 1;
     }

@@ -80,12 +80,17 @@ void ProgressPage::OnOverallProgress(int percent) {
     Host()->SetProgressPos(ui::IDC_OVERALL_PROGRESS, percent);
 }
 
+// The files are on the handheld: the page can be closed now, and says the handheld is
+// upgrading instead of showing the copy.
 void ProgressPage::OnCopyDone() {
     ui::DialogHost& host = *Host();
     host.ModifyStyle(0, ui::WS_SYSMENU);
     // Hidden and shown again so that the frame is redrawn with its close box.
     host.ShowWindow(false);
     host.ShowWindow(true);
+    for (int item : kProgressItems) host.ShowItem(item, false);
+    host.SetItemText(ui::IDC_STATUS_TITLE, ui::LoadString(ui::IDS_COPY_COMPLETE));
+    host.SetItemText(ui::IDC_STATUS_TEXT, ui::LoadString(ui::IDS_DEVICE_UPGRADING));
 }
 
 void ProgressPage::OnComplete() {
@@ -120,7 +125,7 @@ void ProgressPage::OnTimer(ui::UINT timerId) {
 void ProgressPage::OnReturnTick() {
     if (returnCheck_) return;
     uint64_t now = tova::NominalNowMs();
-    if (g_bConnected.load() == 1) {
+    if (LinkIsUp()) {
         if (!backSinceMs_) backSinceMs_ = now;
         int32_t build = packageBuild_;
         returnCheck_ = UpdateWorkerThread::Start(context_, [build](std::shared_ptr<UpdateWorkerContext> page) {

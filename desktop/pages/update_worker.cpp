@@ -26,9 +26,6 @@ constexpr uint64_t kAfterWarmResetMs = 5000;
 constexpr uint64_t kLinkLossPollMs = 500;
 constexpr int kAbandonedExit = -2;
 
-const int kProgressItems[] = {ui::IDC_OVERALL_PROGRESS, ui::IDC_FILE_PROGRESS,
-                              ui::IDC_PROGRESS_TEXT};
-
 struct Seams {
     std::mutex mutex;
     std::function<void(Step)> stepHook;
@@ -39,8 +36,6 @@ Seams& TheSeams() {
     static auto* seams = new Seams;
     return *seams;
 }
-
-bool Linked() { return g_bConnected.load() == 1; }
 
 // Waits until the page's thread has shown the box and the user has dismissed it; a page
 // that is gone shows nothing (false).
@@ -77,7 +72,7 @@ int CopyFailed(UpdateWorkerContext& page, bool restart) {
 bool WaitForSteadyLink(UpdateWorkerContext& page) {
     if (!BeginStep(page, Step::kHold)) return false;
     for (int round = 0; round < kHoldRounds; ++round) {
-        if (!Linked()) {
+        if (!LinkIsUp()) {
             if (!page.Sleep(kLinkPollMs)) return false;
             break;
         }
@@ -85,9 +80,9 @@ bool WaitForSteadyLink(UpdateWorkerContext& page) {
     }
     if (!BeginStep(page, Step::kWaitForLink)) return false;
     for (;;) {
-        if (Linked()) {
+        if (LinkIsUp()) {
             if (!page.Sleep(kLinkPollMs)) return false;
-            if (Linked()) return true;
+            if (LinkIsUp()) return true;
         }
         if (!page.Sleep(kLinkPollMs)) return false;
     }
@@ -110,7 +105,7 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
     if (CopySegments(*page.window) == 0) return CopyFailed(page, true);
 
     if (!BeginStep(page, Step::kCheckLinkAfterSegments)) return kAbandonedExit;
-    if (!Linked()) return CopyFailed(page, false);
+    if (!LinkIsUp()) return CopyFailed(page, false);
 
     if (!BeginStep(page, Step::kDeleteOutlookShortcut)) return kAbandonedExit;
     DeleteStartupShortcut(kShortcutOutlook);
@@ -118,18 +113,13 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
     DeleteStartupShortcut(kShortcutWelcome);
 
     if (!BeginStep(page, Step::kCheckLinkAfterShortcuts)) return kAbandonedExit;
-    if (!Linked()) return CopyFailed(page, false);
+    if (!LinkIsUp()) return CopyFailed(page, false);
 
     if (!BeginStep(page, Step::kCopyFlasher)) return kAbandonedExit;
     if (CopyFlasher() != 0) return CopyFailed(page, true);
 
     if (!BeginStep(page, Step::kCopyDone)) return kAbandonedExit;
     page.window->PostMessage(WM_UPD_COPY_DONE, 0, 0);
-    page.window->SendCall([](ui::DialogHost& host) {
-        for (int item : kProgressItems) host.ShowItem(item, false);
-        host.SetItemText(ui::IDC_STATUS_TITLE, ui::LoadString(ui::IDS_COPY_COMPLETE));
-        host.SetItemText(ui::IDC_STATUS_TEXT, ui::LoadString(ui::IDS_DEVICE_UPGRADING));
-    });
 
     if (!BeginStep(page, Step::kVerify)) return kAbandonedExit;
     HRESULT verified = InvokeIsCheckSumOk();
@@ -149,7 +139,7 @@ int UpdateWorker(std::shared_ptr<UpdateWorkerContext> pagePtr) {
 
     if (!BeginStep(page, Step::kWaitForLinkLoss)) return kAbandonedExit;
     if (!page.Sleep(kAfterWarmResetMs)) return kAbandonedExit;
-    while (Linked() && page.m_bStopRequested.load() == 0) {
+    while (LinkIsUp() && page.m_bStopRequested.load() == 0) {
         if (!page.Sleep(kLinkLossPollMs)) return kAbandonedExit;
     }
 

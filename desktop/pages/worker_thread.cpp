@@ -11,6 +11,23 @@ namespace {
 
 std::atomic<bool> g_threadCreationFails{false};
 
+struct ProcedureSeam {
+    std::mutex mutex;
+    WorkerProcedure procedure;
+};
+
+// Never destroyed, as the live count below.
+ProcedureSeam& TheProcedureSeam() {
+    static auto* seam = new ProcedureSeam;
+    return *seam;
+}
+
+WorkerProcedure ProcedureToRun(WorkerProcedure own) {
+    ProcedureSeam& seam = TheProcedureSeam();
+    std::lock_guard lock(seam.mutex);
+    return seam.procedure ? seam.procedure : std::move(own);
+}
+
 struct LiveWorkers {
     std::mutex mutex;
     std::condition_variable ended;
@@ -63,6 +80,7 @@ UpdateWorkerThread::UpdateWorkerThread(std::shared_ptr<State> state,
 std::shared_ptr<UpdateWorkerThread> UpdateWorkerThread::Start(
     std::shared_ptr<UpdateWorkerContext> page, WorkerProcedure procedure) {
     if (g_threadCreationFails.load()) return nullptr;
+    procedure = ProcedureToRun(std::move(procedure));
     auto state = std::make_shared<State>();
     {
         LiveWorkers& live = TheLiveWorkers();
@@ -121,6 +139,12 @@ bool WaitForUpdateWorkers(uint64_t ms) {
 }
 
 namespace update_worker_testing {
+
+void SetThreadProcedure(WorkerProcedure procedure) {
+    ProcedureSeam& seam = TheProcedureSeam();
+    std::lock_guard lock(seam.mutex);
+    seam.procedure = std::move(procedure);
+}
 
 void SetThreadCreationFails(bool fails) { g_threadCreationFails.store(fails); }
 

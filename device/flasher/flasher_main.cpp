@@ -26,7 +26,7 @@ constexpr uint32_t kGrer0 = kGpioBase + 0x30;  // rising-edge detect, pins 0-31
 constexpr uint32_t kGfer0 = kGpioBase + 0x3C;  // falling-edge detect, pins 0-31
 constexpr uint32_t kDisplayControlWord320 = 0xBE040320;
 constexpr uint32_t kDisplayControlWord00C = 0xBE04000C;
-constexpr uint32_t kOtherRegister500004 = 0xA9500004;
+constexpr uint32_t kQuietenHardwareWord = 0xA9500004;
 
 constexpr uint32_t kBannerCycles = 10;
 constexpr uint16_t kBannerColours[] = {kMessageColour, kBannerColour2, kBannerColour3};
@@ -81,7 +81,7 @@ void QuietenHardware() {
     HwWrite32(kGpcr0, 0x00080000);
     ClearBits(kDisplayControlWord320, 0x08);
     HwWrite32(kDisplayControlWord00C, 0);
-    HwWrite32(kOtherRegister500004, 0);
+    HwWrite32(kQuietenHardwareWord, 0);
     ClearBits(kGpcr1, 0x10000000);
     SetBits(kGpsr1, 0x10000000);
     SetBits(kGpdr1, 0x10000000);

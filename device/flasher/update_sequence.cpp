@@ -22,7 +22,7 @@ constexpr uint32_t kMsc0 = kMemoryController + 0x08;    // static timing, chip s
 constexpr uint32_t kMsc2 = kMemoryController + 0x10;    // static timing, chip selects 4/5
 constexpr uint32_t kMdrefrBit20 = 0x00100000;
 constexpr uint32_t kDisplayControlWord100 = 0xBE040100;
-constexpr uint32_t kOtherRegisterF00004 = 0xA8F00004;
+constexpr uint32_t kQuietenBeforeFlashingWord = 0xA8F00004;
 
 void ClearBits(uint32_t address, uint32_t mask) { HwWrite32(address, HwRead32(address) & ~mask); }
 
@@ -45,7 +45,7 @@ void QuietenBeforeFlashing() {
     HwWrite32(kMsc2, 0x7FFC7FF9);
     ClearBits(kMdrefr, kMdrefrBit20);
     HwWrite32(kDisplayControlWord100, 0);
-    HwWrite32(kOtherRegisterF00004, 0);
+    HwWrite32(kQuietenBeforeFlashingWord, 0);
 }
 
 }  // namespace

@@ -8,8 +8,8 @@ Board::Board(const ModelAddresses& model)
       pages_(model.ramBytes, kRamPhysical),
       memoryController_(kMemoryControllerBytes),
       displayController_(kDisplayControllerBytes),
-      otherA_(kOtherRegistersBytes),
-      otherB_(kOtherRegistersBytes) {
+      quietenBeforeFlashing_(kQuietenRegistersBytes),
+      quietenHardware_(kQuietenRegistersBytes) {
     // The firmware leaves the display controller pointing at the frame the screen shows.
     displayController_.SetPowerOnValue(kDisplayScreenBaseWord, kDisplayScreenBasePowerOn);
 
@@ -18,9 +18,11 @@ Board::Board(const ModelAddresses& model)
     bus_.Map(kRamCachedWindow, model.ramBytes, ram_, "RAM (cached)");
     bus_.Map(kRamUncachedWindow, model.ramBytes, ram_, "RAM");
     bus_.Map(kMemoryControllerBase, kMemoryControllerBytes, memoryController_, "memory controller");
-    bus_.Map(kOtherRegistersA, kOtherRegistersBytes, otherA_, "registers A8F00000");
+    bus_.Map(kQuietenBeforeFlashingRegisters, kQuietenRegistersBytes, quietenBeforeFlashing_,
+             "registers quietened before flashing");
     bus_.Map(kGpioBase, kGpioBlockBytes, gpio_, "GPIO");
-    bus_.Map(kOtherRegistersB, kOtherRegistersBytes, otherB_, "registers A9500000");
+    bus_.Map(kQuietenHardwareRegisters, kQuietenRegistersBytes, quietenHardware_,
+             "registers quietened at the flasher's start");
     bus_.Map(kFrameBase[0], kFrameBytes, display_.Frame(0), "display frame 0");
     bus_.Map(kDisplayControllerBase, kDisplayControllerBytes, displayController_, "display controller");
     bus_.Map(kFrameBase[1], kFrameBytes, display_.Frame(1), "display frame 1");
@@ -29,7 +31,8 @@ Board::Board(const ModelAddresses& model)
 RecordedRegisters* Board::RegistersAt(uint32_t address) {
     const BusWindow* window = bus_.WindowAt(address);
     if (!window) return nullptr;
-    for (RecordedRegisters* block : {&memoryController_, &displayController_, &otherA_, &otherB_})
+    for (RecordedRegisters* block : {&memoryController_, &displayController_, &quietenBeforeFlashing_,
+                                     &quietenHardware_})
         if (window->device == block) return block;
     return nullptr;
 }
@@ -39,8 +42,8 @@ void Board::Reset() {
     gpio_.Reset();
     memoryController_.Reset();
     displayController_.Reset();
-    otherA_.Reset();
-    otherB_.Reset();
+    quietenBeforeFlashing_.Reset();
+    quietenHardware_.Reset();
     pages_.Reset();
 }
 

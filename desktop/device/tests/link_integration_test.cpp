@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "desktop/rapi_calls.h"
 #include "desktop/service_client.h"
 #include "handheld_fixture.h"

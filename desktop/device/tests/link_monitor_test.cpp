@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "link_state_fixture.h"
 #include "platform/clock.h"
 

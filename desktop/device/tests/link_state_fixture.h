@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "platform/clock.h"
 
 namespace desktop_link_test {

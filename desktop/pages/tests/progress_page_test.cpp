@@ -52,9 +52,16 @@ const ProgressMessage kProgressMessages[] = {
     {WM_UPD_OVERALL_PROGRESS, 100, "Copy File...100 %", 100, 6},
 };
 
+// A page without a worker has no close box before the copy is done: the test ends it as
+// its worker would.
+UserAction CloseAsTheWorkerWould(ProgressPage& page) {
+    page.Host()->PostMessage(ui::WM_CLOSE, 0, 0);
+    return UserAction::None();
+}
+
 // Posts the table's messages one at a time, checking the page after each, then closes it.
 TEST_F(WizardTest, ProgressMessagesSetTextAndBars) {
-    update_worker_testing::SetThreadCreationFails(true);
+    WithoutWorker();
     ProgressPage page;
     size_t next = 0;
     bool waiting = false;
@@ -73,7 +80,7 @@ TEST_F(WizardTest, ProgressMessagesSetTextAndBars) {
             waiting = false;
             ++next;
         }
-        if (next == std::size(kProgressMessages)) return UserAction::Close();
+        if (next == std::size(kProgressMessages)) return CloseAsTheWorkerWould(page);
         page.Host()->PostMessage(kProgressMessages[next].message, 0, kProgressMessages[next].lParam);
         waiting = true;
         return UserAction::None();
@@ -84,13 +91,13 @@ TEST_F(WizardTest, ProgressMessagesSetTextAndBars) {
 }
 
 TEST_F(WizardTest, ProgressPageOpensWithItsBarsHiddenAtThreeAndZero) {
-    update_worker_testing::SetThreadCreationFails(true);
+    WithoutWorker();
     ProgressPage page;
     std::optional<DialogState> opened;
     LambdaDriver driver;
     driver.onIdle = [&](const DialogState& state) {
         if (!opened) opened = state;
-        return UserAction::Close();
+        return CloseAsTheWorkerWould(page);
     };
     RunPage(page, driver);
     ASSERT_TRUE(opened);
@@ -103,7 +110,45 @@ TEST_F(WizardTest, ProgressPageOpensWithItsBarsHiddenAtThreeAndZero) {
     EXPECT_EQ(opened->iconId, ui::IDR_MAINFRAME);
 }
 
-// Without a worker nothing would end the page: it gains its close box and says so.
+// Copy done, with the bars up as the worker shows them: the page hides them, says the
+// handheld is upgrading and gains its close box, all from the message alone.
+TEST_F(WizardTest, ProgressCopyDoneHidesTheBarsAndSaysTheHandheldIsUpgrading) {
+    WithoutWorker();
+    ProgressPage page;
+    int step = 0;
+    std::optional<DialogState> shown, done;
+    LambdaDriver driver;
+    driver.onIdle = [&](const DialogState& state) {
+        switch (step++) {
+        case 0:
+            for (int id : kProgressItems) page.Host()->ShowItem(id, true);
+            return UserAction::Wait(10);
+        case 1:
+            shown = state;
+            page.Host()->PostMessage(WM_UPD_COPY_DONE, 0, 0);
+            return UserAction::None();
+        default:
+            if (!done) done = state;
+            return UserAction::Close();
+        }
+    };
+    EXPECT_EQ(RunPage(page, driver), 0);
+    ASSERT_TRUE(shown && done);
+    EXPECT_FALSE(shown->HasWindowMenu());
+    EXPECT_EQ(shown->Find(ui::IDC_STATUS_TITLE)->text, "Velkor in Progress...");
+    for (int id : kProgressItems) {
+        EXPECT_TRUE(shown->Find(id)->visible) << id;
+        EXPECT_FALSE(done->Find(id)->visible) << id;
+    }
+    EXPECT_EQ(done->Find(ui::IDC_STATUS_TITLE)->text, "Copy Complete.\n");
+    EXPECT_EQ(done->Find(ui::IDC_STATUS_TEXT)->text,
+              "The device is upgrading now and will take about 5 minutes to complete.\n ");
+    EXPECT_TRUE(done->HasWindowMenu());
+    EXPECT_TRUE(host_->GetTranscript().MessageBoxes().empty());
+}
+
+// A worker that cannot be started (the system has no threads left): nothing would end the
+// page, so it gains its close box and says so with string 130.
 TEST_F(WizardTest, ProgressWorkerThatCannotStartGivesCloseBoxAndMessage) {
     update_worker_testing::SetThreadCreationFails(true);
     ProgressPage page;
@@ -119,28 +164,18 @@ TEST_F(WizardTest, ProgressWorkerThatCannotStartGivesCloseBoxAndMessage) {
     EXPECT_TRUE(host_->LastState(ui::IDD_PROGRESS)->HasWindowMenu());
 }
 
-// A page with no worker behind it (thread creation made to fail) first says so with
-// string 130; these are the boxes after that one.
-std::vector<ui::MessageBoxInfo> BoxesAfterTheMissingWorker(ui::HeadlessUiHost& host) {
-    std::vector<ui::MessageBoxInfo> boxes = host.GetTranscript().MessageBoxes();
-    EXPECT_FALSE(boxes.empty());
-    if (boxes.empty()) return boxes;
-    EXPECT_EQ(boxes.front().text, ui::LoadString(ui::IDS_COPY_INCOMPLETE));
-    return {boxes.begin() + 1, boxes.end()};
-}
-
 // The reconnect timer: ticks of other ids, and ticks while the link is down, do nothing; a
-// tick with the link up claims nothing by itself (here no check can start); the check's
-// answer that the handheld runs the package's build completes the update.
+// tick with the link up claims nothing by itself (here the check it starts never answers);
+// the check's answer that the handheld runs the package's build completes the update.
 TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheCheck) {
-    update_worker_testing::SetThreadCreationFails(true);
+    WithoutWorker();
     ProgressPage page;
     page.SetPackageBuild(5260300);
     int step = 0;
     std::vector<std::string> problems;
     auto completed = [&] {
         std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
-        return boxes.back().caption == "Update complete!";
+        return !boxes.empty() && boxes.back().caption == "Update complete!";
     };
     LambdaDriver driver;
     driver.onIdle = [&](const DialogState& state) {
@@ -175,7 +210,7 @@ TEST_F(WizardTest, ProgressReconnectTimerIgnoresOtherIdsAndWaitsForTheCheck) {
     EXPECT_EQ(RunPage(page, driver), 0);
     EXPECT_EQ(problems, std::vector<std::string>{});
     EXPECT_EQ(page.ReconnectTimer(), 0u);
-    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.back().text, ui::LoadString(ui::IDS_CHECK_VERSION));
     EXPECT_EQ(boxes.back().caption, "Update complete!");
@@ -208,7 +243,7 @@ class ProgressReturnAnswers : public WizardTest, public ::testing::WithParamInte
 
 TEST_P(ProgressReturnAnswers, DecideWhatThePageSays) {
     const ReturnAnswer& c = GetParam();
-    update_worker_testing::SetThreadCreationFails(true);
+    WithoutWorker();
     ProgressPage page;
     page.SetPackageBuild(5260300);
     int step = 0;
@@ -222,11 +257,11 @@ TEST_P(ProgressReturnAnswers, DecideWhatThePageSays) {
             page.Host()->PostMessage(WM_UPD_RETURN_CHECKED, ui::WPARAM(c.found), ui::LPARAM(c.build));
             return UserAction::None();
         case 2: return UserAction::Wait(100);
-        default: return UserAction::Close();  // only reached while the page stays open
+        default: return CloseAsTheWorkerWould(page);  // only reached while the page stays open
         }
     };
     EXPECT_EQ(RunPage(page, driver), 0);
-    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
     if (c.caption == nullptr) {
         EXPECT_TRUE(boxes.empty());
         EXPECT_GE(step, 4) << "the page ended by itself";
@@ -245,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(Page, ProgressReturnAnswers, ::testing::ValuesIn(kRetur
 
 // The bounded waits after the hand-over, on the scaled clock: a handheld that never comes
 // back is given up after 15 minutes; one that is back but whose build is never read (here
-// no check can start) after 2 minutes from its return.
+// every check the page starts answers so) after 2 minutes from its return.
 struct ReturnBound {
     const char* name;
     int32_t linked;
@@ -263,7 +298,11 @@ class ProgressReturnBounds : public WizardTest, public ::testing::WithParamInter
 TEST_P(ProgressReturnBounds, EndThePageWithTheirMessage) {
     const ReturnBound& c = GetParam();
     tova::SetTimeScale(0.002);
-    update_worker_testing::SetThreadCreationFails(true);
+    // The worker's thread answers too, before the hand-over: the page ignores that answer.
+    update_worker_testing::SetThreadProcedure([](std::shared_ptr<UpdateWorkerContext> page) {
+        page->window->PostMessage(WM_UPD_RETURN_CHECKED, ui::WPARAM(ReturnedRom::kUnreadable), 0);
+        return 0;
+    });
     ProgressPage page;
     page.SetPackageBuild(5260300);
     uint64_t handedOverAt = 0, boxAt = 0;
@@ -277,11 +316,11 @@ TEST_P(ProgressReturnBounds, EndThePageWithTheirMessage) {
         return UserAction::None();
     };
     driver.onBox = [&](const ui::MessageBoxInfo& box) {
-        if (box.text != ui::LoadString(ui::IDS_COPY_INCOMPLETE)) boxAt = tova::NominalNowMs();
+        boxAt = tova::NominalNowMs();
         return uint64_t(0);
     };
     EXPECT_EQ(RunPage(page, driver), 0);
-    std::vector<ui::MessageBoxInfo> boxes = BoxesAfterTheMissingWorker(*host_);
+    std::vector<ui::MessageBoxInfo> boxes = host_->GetTranscript().MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Caution");
     EXPECT_EQ(boxes[0].text, ui::LoadString(c.textId));

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "desktop/model_flag.h"
 #include "desktop/program_folder.h"
 #include "format/rom_package_key.h"
@@ -109,6 +109,10 @@ void WizardTest::SetUp() {
     win32::InitializeCriticalSection(&g_csRapi);
 }
 
+void WizardTest::WithoutWorker() {
+    update_worker_testing::SetThreadProcedure([](std::shared_ptr<UpdateWorkerContext>) { return 0; });
+}
+
 void WizardTest::TearDown() {
     if (watchdog_.joinable()) {
         link_testing::StopWatchdog();
@@ -123,6 +127,7 @@ void WizardTest::TearDown() {
     if (g_csRapi.impl.load() != nullptr) win32::DeleteCriticalSection(&g_csRapi);
     update_worker_testing::SetStepHook(nullptr);
     update_worker_testing::SetThreadCreationFails(false);
+    update_worker_testing::SetThreadProcedure(nullptr);
     host_.reset();
 
     if (server_) server_->Stop();

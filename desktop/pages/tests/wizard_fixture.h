@@ -92,6 +92,10 @@ protected:
     std::filesystem::path WorkFolder() const { return workFolder_; }
     bool HandheldHas(std::u16string_view path);
 
+    // Pages with no worker behind them: every thread a page starts from now on ends at once
+    // having done nothing, so the page's messages come from the test alone.
+    void WithoutWorker();
+
     // A headless host for `driver` in host_.
     void MakeHost(ui::Driver& driver);
     // Runs one page modally on a headless host driven by `driver`.

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "desktop/link.h"
-#include "desktop/link_testing.h"
+#include "link_testing.h"
 #include "pages/device_flags.h"
 #include "platform/clock.h"
 #include "ui/resources.h"

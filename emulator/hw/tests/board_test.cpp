@@ -22,8 +22,10 @@ TEST(BoardTest, DevicesSitAtTheKernelsAddresses) {
             {0x84000000, "RAM (cached)"},        {0x84000000 + ramEnd, "RAM (cached)"},
             {0xA4000000, "RAM"},                 {0xA4000000 + ramEnd, "RAM"},
             {model->reservedRamPage + 0x690, "RAM"}, {model->flashRoutineArea, "RAM (cached)"},
-            {0xA8100004, "memory controller"},   {0xA8F00004, "registers A8F00000"},
-            {0xA9000030, "GPIO"},                {0xA9500004, "registers A9500000"},
+            {0xA8100004, "memory controller"},
+            {0xA8F00004, "registers quietened before flashing"},
+            {0xA9000030, "GPIO"},
+            {0xA9500004, "registers quietened at the flasher's start"},
             {0xBE000000, "display frame 0"},     {0xBE042000, "display frame 1"},
             {0xBE0401B0, "display controller"},  {0xBE041FFC, "display controller"},
         };

@@ -17,6 +17,8 @@
 
 // 1 = link usable; anything else = down or not yet up. Readers test for equality with 1.
 extern std::atomic<int32_t> g_bConnected;
+// The one test of the flag, for every reader.
+inline bool LinkIsUp() { return g_bConnected.load() == 1; }
 // Held for exactly one remote file call or probe at a time.
 extern win32::CRITICAL_SECTION g_csRapi;
 
@@ -27,6 +29,8 @@ struct LinkStart;
 extern std::shared_ptr<LinkStart> g_linkStartThread;
 // The record every probe fills; nothing reads it.
 extern CEOSVERSIONINFO g_linkProbeVersion;
+// Set by QuiesceLinkWatchdog: no probe or link restart of the watchdog runs after it.
+extern std::atomic<bool> g_linkWatchdogQuiesced;
 
 // 0, or E_FAIL when the connection-start thread cannot be created (g_bConnected is then 0).
 // Does nothing more while a start is pending.
@@ -38,7 +42,8 @@ void StopLink();
 // Body of the connection-start thread: one CeRapiInit; E_FAIL leaves the flag at 0, any
 // other result sets it to 1, unless StopLink has abandoned this start meanwhile.
 uint32_t LinkStartThread(std::shared_ptr<LinkStart> start);
-// The probe loop; in the program it runs for the life of the process.
+// The probe loop; in the program it runs for the life of the process (it returns only when
+// the link system's pause says so, desktop/link_system.h).
 void LinkWatchdogThread();
 // Returns once no probe or link restart of the watchdog is in progress, and keeps any from
 // starting again. The start-up calls it before the final StopLink and before deleting

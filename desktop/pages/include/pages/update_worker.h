@@ -7,6 +7,12 @@
 #include <memory>
 
 #include "pages/worker_thread.h"
+#include "ui/resources.h"
+
+// The bars and the progress text: the worker shows them when it begins copying, the page
+// hides them once the copy is done.
+inline constexpr int kProgressItems[] = {ui::IDC_OVERALL_PROGRESS, ui::IDC_FILE_PROGRESS,
+                                         ui::IDC_PROGRESS_TEXT};
 
 // The thread procedure. 0 after a completed run, a failed verification or a page closed
 // during the verification, -1 after a copy failure, -2 when abandoned before it ended

@@ -3,7 +3,8 @@
 //   0x80000000, 0xA0000000  flash, cached / uncached (32 MiB each)
 //   0x84000000, 0xA4000000  RAM, cached / uncached (the model's size)
 //   0xA8100000              memory controller (recorded registers)
-//   0xA8F00000, 0xA9500000  other registers the flasher writes (recorded)
+//   0xA8F00000              registers the flasher quietens just before flashing (recorded)
+//   0xA9500000              registers the flasher quietens at its start (recorded)
 //   0xA9000000              GPIO (pin 21 is the reset line)
 //   0xBE000000, 0xBE042000  display frames 0 and 1 (the screen shows frame 1)
 //   0xBE040000              display controller words (recorded; 0xBE0401B0 reads non-zero
@@ -32,9 +33,11 @@ inline constexpr uint32_t kRamPhysical = 0xA0000000;
 inline constexpr uint32_t kMemoryControllerBase = 0xA8100000;
 inline constexpr uint32_t kMemoryControllerBytes = 0x1000;
 inline constexpr uint32_t kGpioBase = 0xA9000000;
-inline constexpr uint32_t kOtherRegistersA = 0xA8F00000;
-inline constexpr uint32_t kOtherRegistersB = 0xA9500000;
-inline constexpr uint32_t kOtherRegistersBytes = 0x1000;
+// Two blocks whose meaning lies in the handheld's firmware; the flasher clears a word of
+// each (+0x04) as it quietens the hardware, at its start and just before flashing.
+inline constexpr uint32_t kQuietenBeforeFlashingRegisters = 0xA8F00000;
+inline constexpr uint32_t kQuietenHardwareRegisters = 0xA9500000;
+inline constexpr uint32_t kQuietenRegistersBytes = 0x1000;
 inline constexpr uint32_t kFrameBase[2] = {0xBE000000, 0xBE042000};
 inline constexpr uint32_t kDisplayControllerBase = 0xBE040000;
 inline constexpr uint32_t kDisplayControllerBytes = 0x2000;
@@ -74,8 +77,8 @@ private:
     hw::Display display_;
     RecordedRegisters memoryController_;
     RecordedRegisters displayController_;
-    RecordedRegisters otherA_;
-    RecordedRegisters otherB_;
+    RecordedRegisters quietenBeforeFlashing_;
+    RecordedRegisters quietenHardware_;
 };
 
 }  // namespace tova::hw

@@ -1,4 +1,6 @@
-// Seams and resets for tests of the link monitor. The program itself never calls these.
+// The link monitor under a test's control: its link system replaced (desktop/link_system.h)
+// by one that counts and can hold up its threads, and the monitor put back as a fresh
+// program has it. Linked into every test that runs the monitor.
 #pragma once
 
 #include <cstdint>
