@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -36,12 +37,32 @@ fs::path MadePackage(const Package& p) {
     return made[key] = file;
 }
 
+// TOVA_SETUP_EXE names another build of setup (the Windows one) to install instead, and
+// TOVA_SETUP_LAUNCHER the program that runs it (Wine).
+std::string FromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string InstalledName() { return FromEnvironment("TOVA_SETUP_EXE").empty() ? "setup" : "setup.exe"; }
+
 }  // namespace
 
 SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
     fs::create_directories(folder_);
-    for (const char* name : {"setup", "HARLIX.DLL", "Velkor.exe"})
+    for (const char* name : {"HARLIX.DLL", "Velkor.exe"})
         fs::copy_file(BuiltProgram(name), folder_ / name, fs::copy_options::overwrite_existing);
+    std::string other = FromEnvironment("TOVA_SETUP_EXE");
+    fs::copy_file(other.empty() ? BuiltProgram("setup") : fs::path(other), folder_ / InstalledName(),
+                  fs::copy_options::overwrite_existing);
+}
+
+std::vector<std::string> SetupProgram::Command() const {
+    std::vector<std::string> command;
+    std::string launcher = FromEnvironment("TOVA_SETUP_LAUNCHER");
+    if (!launcher.empty()) command.push_back(launcher);
+    command.push_back((folder_ / InstalledName()).string());
+    return command;
 }
 
 fs::path SetupProgram::AddPackage(const Package& package) {
@@ -64,12 +85,12 @@ child::Environment SetupProgram::Unattended(const std::string& endpoint) {
 }
 
 child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
-    return child::Run({(folder_ / "setup").string()}, WorkFolder(), Unattended(endpoint));
+    return child::Run(Command(), WorkFolder(), Unattended(endpoint));
 }
 
 std::unique_ptr<child::ChildProcess> SetupProgram::StartUnattended(const std::string& endpoint) {
     fs::path work = WorkFolder();
-    return std::make_unique<child::ChildProcess>(std::vector<std::string>{(folder_ / "setup").string()}, work,
+    return std::make_unique<child::ChildProcess>(Command(), work,
                                                  Unattended(endpoint), work / "setup.out", work / "setup.err");
 }
 
