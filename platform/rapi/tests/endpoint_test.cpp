@@ -6,6 +6,12 @@
 
 #include "rapi/rapi.h"
 
+#ifdef _WIN32
+// The Windows C library spells these differently; an empty value removes the variable.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace rapi {
 namespace {
 
