@@ -55,6 +55,10 @@ SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
     std::string other = FromEnvironment("TOVA_SETUP_EXE");
     fs::copy_file(other.empty() ? BuiltProgram("setup") : fs::path(other), folder_ / InstalledName(),
                   fs::copy_options::overwrite_existing);
+    // TOVA_SETUP_COMPANION: one more file beside setup (a stand-in rapi.dll).
+    std::string companion = FromEnvironment("TOVA_SETUP_COMPANION");
+    if (!companion.empty())
+        fs::copy_file(companion, folder_ / fs::path(companion).filename(), fs::copy_options::overwrite_existing);
 }
 
 std::vector<std::string> SetupProgram::Command() const {
@@ -79,9 +83,17 @@ fs::path SetupProgram::WorkFolder() const {
     return work;
 }
 
+// The endpoint goes in TOVA_RAPI, or in TOVA_SETUP_ENDPOINT_VARIABLE's variable (TOVA_RAPI
+// then unset) for a setup that reaches the handheld through a library of its own.
 child::Environment SetupProgram::Unattended(const std::string& endpoint) {
-    return {{"TOVA_UI=unattended", "TOVA_RAPI=" + endpoint, std::string("TOVA_TIME_SCALE=") + kSetupTimeScale},
-            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+    std::string variable = FromEnvironment("TOVA_SETUP_ENDPOINT_VARIABLE");
+    child::Environment environment{
+        {"TOVA_UI=unattended", std::string("TOVA_TIME_SCALE=") + kSetupTimeScale},
+        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+    if (variable.empty()) variable = "TOVA_RAPI";
+    else environment.unset.push_back("TOVA_RAPI");
+    environment.set.push_back(variable + "=" + endpoint);
+    return environment;
 }
 
 child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
