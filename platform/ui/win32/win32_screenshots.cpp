@@ -33,7 +33,11 @@ bool Capture(HWND window, int& width, int& height, std::vector<uint8_t>& rgba) {
     bool ok = bitmap != nullptr;
     if (ok) {
         HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ok = ::PrintWindow(window, memory, 0) != 0;
+        // What the screen shows of the window: Wine's PrintWindow leaves out the children.
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        HDC source = ::GetWindowDC(window);
+        ok = ::BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) != 0;
+        ::ReleaseDC(window, source);
         ::GdiFlush();
         if (ok) {
             const auto* bgra = static_cast<const uint8_t*>(bits);
