@@ -10,6 +10,16 @@ function(tova_add_test name)
   if(T_HOSTS_MODULES)
     tova_host_modules(${name})
   endif()
+  if(CMAKE_CROSSCOMPILING)
+    # Under Wine each process start is costly: one test per program, run through
+    # CMAKE_CROSSCOMPILING_EMULATOR with the Wine server the fixture keeps up.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 FIXTURES_REQUIRED wine)
+    if(T_LABELS)
+      set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    return()
+  endif()
   # Discovered tests take each property value as one list element: an empty label list
   # must be left out, and one environment entry is all that survives (the test presets set
   # TOVA_BIN_DIR).

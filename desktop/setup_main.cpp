@@ -22,12 +22,25 @@
 #include "ui/qt_host.h"
 #include "ui/qt_host_options.h"
 #endif
+#if TOVA_SETUP_WITH_WIN32
+#include "ui/win32_host.h"
+#endif
 
 namespace {
 
+// The transcript reaches whoever watches it line by line. The Windows C library has no
+// line buffering (it takes _IOLBF as full buffering), so there it goes out unbuffered.
+void EchoLineByLine() {
+#ifdef _WIN32
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
+}
+
 int RunUnattended() {
     ui::HeadlessUiHost host(std::make_unique<ui::UnattendedDriver>());
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    EchoLineByLine();
     host.GetTranscript().EchoTo(stdout);
     WizardApp app(host);
     app.RunWizard();
@@ -41,7 +54,7 @@ std::string ScreenshotFolder() {
     return folder ? folder : "";
 }
 
-#if TOVA_SETUP_WITH_QT
+#if TOVA_SETUP_WITH_QT || TOVA_SETUP_WITH_WIN32
 bool MakeScreenshotFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -50,13 +63,30 @@ bool MakeScreenshotFolder(const std::string& folder) {
                  folder.c_str(), error ? error.message().c_str() : "not a folder");
     return false;
 }
+#endif
 
+#if TOVA_SETUP_WITH_WIN32
+int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshots) {
+    if (!MakeScreenshotFolder(screenshots)) return 2;
+    ui::UnattendedDriver driver;
+    ui::Transcript transcript;
+    EchoLineByLine();
+    transcript.EchoTo(stdout);
+    {
+        std::unique_ptr<ui::UiHost> host = ui::CreateWin32UiHost({&driver, &transcript, screenshots});
+        WizardApp app(*host);
+        app.RunWizard();
+    }
+    transcript.EchoTo(nullptr);
+    return 0;
+}
+#elif TOVA_SETUP_WITH_QT
 int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshots) {
     if (!MakeScreenshotFolder(screenshots)) return 2;
     if (!ui::QtDisplayAvailable()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ui::UnattendedDriver driver;
     ui::Transcript transcript;
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    EchoLineByLine();
     transcript.EchoTo(stdout);
     WizardOutcome outcome;
     {
@@ -71,7 +101,15 @@ int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshot
 #endif
 
 int RunWindowed(int& argc, char** argv) {
-#if TOVA_SETUP_WITH_QT
+#if TOVA_SETUP_WITH_WIN32
+    ui::Win32HostOptions options;
+    options.screenshotFolder = ScreenshotFolder();
+    if (!options.screenshotFolder.empty() && !MakeScreenshotFolder(options.screenshotFolder)) return 2;
+    std::unique_ptr<ui::UiHost> host = ui::CreateWin32UiHost(options);
+    WizardApp app(*host);
+    app.RunWizard();
+    return 0;
+#elif TOVA_SETUP_WITH_QT
     if (!ui::QtDisplayAvailable()) {
         std::fprintf(stderr,
                      "setup: no display to show the wizard on (DISPLAY, WAYLAND_DISPLAY and "
@@ -103,7 +141,7 @@ int main(int argc, char** argv) {
     int status;
     if (mode && std::strcmp(mode, "unattended") == 0) {
         const std::string screenshots = ScreenshotFolder();
-#if TOVA_SETUP_WITH_QT
+#if TOVA_SETUP_WITH_QT || TOVA_SETUP_WITH_WIN32
         status = screenshots.empty() ? RunUnattended() : RunUnattendedInWindows(argc, argv, screenshots);
 #else
         if (!screenshots.empty())

@@ -1,10 +1,10 @@
 #include "desktop/program_folder.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <new>
 #include <vector>
+
+#include "platform/system_services.h"
 
 namespace {
 
@@ -17,19 +17,11 @@ std::atomic<ProgramPathReader> g_programPathReader{nullptr};
 
 }  // namespace
 
-size_t ReadOwnExecutablePath(char* buffer, size_t capacity) {
-    if (capacity == 0) return 0;
-    ssize_t n = ::readlink("/proc/self/exe", buffer, capacity - 1);
-    if (n <= 0) return 0;
-    buffer[n] = '\0';
-    return size_t(n);
-}
-
 void SetProgramPathReader(ProgramPathReader reader) { g_programPathReader.store(reader); }
 
 bool ProgramFolder(std::string& folder) {
     ProgramPathReader reader = g_programPathReader.load();
-    if (reader == nullptr) reader = ReadOwnExecutablePath;
+    if (reader == nullptr) reader = tova::sys::ReadOwnExecutablePath;
     try {
         std::vector<char> buffer(kPathBufferStep);
         size_t length = reader(buffer.data(), buffer.size());
@@ -40,8 +32,9 @@ bool ProgramFolder(std::string& folder) {
         }
         if (length == 0) return false;
         std::string path(buffer.data(), length);
-        size_t slash = path.find_last_of('/');
-        folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        size_t end = path.size();
+        while (end > 0 && !tova::sys::IsPathSeparator(path[end - 1])) --end;
+        folder = path.substr(0, end);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

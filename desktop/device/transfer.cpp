@@ -1,11 +1,6 @@
 #include "desktop/transfer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <new>
 #include <string>
@@ -16,6 +11,7 @@
 #include "desktop/rom_package.h"
 #include "desktop/update_messages.h"
 #include "platform/clock.h"
+#include "platform/system_services.h"
 #include "shared/segment_table.h"
 
 namespace {
@@ -32,15 +28,6 @@ std::unique_ptr<uint8_t[]> AllocateCopyBuffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kCopyBufferBytes]);
 }
 
-// One read of up to `want` bytes; interrupted reads are retried. -1 on error.
-ssize_t ReadChunk(int file, uint8_t* buffer, size_t want) {
-    ssize_t got;
-    do {
-        got = ::read(file, buffer, want);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
 // The start-up folder as the handheld names it; false when the query fails, so that no
 // path is ever built from an unfilled buffer.
 bool QueryStartupFolder(std::u16string& folder, DWORD& result) {
@@ -53,11 +40,10 @@ bool QueryStartupFolder(std::u16string& folder, DWORD& result) {
 
 // Closes what a copy opened, on every path out of it.
 struct OpenFiles {
-    int desktop = -1;
+    tova::sys::ReadOnlyFile desktop;
     HANDLE handheld = INVALID_HANDLE_VALUE;
     ~OpenFiles() {
         if (handheld != INVALID_HANDLE_VALUE) RapiCloseHandle(handheld);
-        if (desktop >= 0) ::close(desktop);
     }
 };
 
@@ -65,17 +51,14 @@ struct OpenFiles {
 
 int CopyFileToDevice(const char* desktopPath, LPCWSTR handheldPath) {
     OpenFiles files;
-    files.desktop = ::open(desktopPath, O_RDONLY | O_CLOEXEC);
-    if (files.desktop < 0) return -1;
-    // A folder opens on this platform but is no file to copy; refuse it before the
-    // handheld's copy is touched.
-    struct stat st;
-    if (::fstat(files.desktop, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    // Only a regular file opens: a folder or a FIFO is refused before the handheld's copy
+    // is touched.
+    if (!files.desktop.Open(desktopPath)) return -1;
     RapiDeleteFile(handheldPath);
     files.handheld = CreateNewHandheldFile(handheldPath);
     if (files.handheld == INVALID_HANDLE_VALUE) return -1;
 
-    uint64_t size = uint64_t(st.st_size);
+    uint64_t size = files.desktop.Size();
     if (size == 0) return -1;
 
     std::unique_ptr<uint8_t[]> buffer = AllocateCopyBuffer();
@@ -84,7 +67,7 @@ int CopyFileToDevice(const char* desktopPath, LPCWSTR handheldPath) {
     bool ok = true;
     while (ok && sent < size) {
         size_t want = size_t(std::min<uint64_t>(size - sent, kCopyChunkBytes));
-        ssize_t got = ReadChunk(files.desktop, buffer.get(), want);
+        int64_t got = files.desktop.Read(buffer.get(), want);
         // A file that shrank under the copy yields nothing: stop rather than read for ever.
         if (got <= 0) {
             ok = false;
@@ -99,7 +82,7 @@ int CopyFileToDevice(const char* desktopPath, LPCWSTR handheldPath) {
     return ok ? 0 : -1;
 }
 
-int CopySegmentToDevice(int packageFile, ui::MessageTarget& window, DWORD byteCount,
+int CopySegmentToDevice(tova::sys::ReadOnlyFile& packageFile, ui::MessageTarget& window, DWORD byteCount,
                         LPCWSTR handheldPath) {
     if (byteCount == 0) return -1;
     OpenFiles files;
@@ -112,7 +95,7 @@ int CopySegmentToDevice(int packageFile, ui::MessageTarget& window, DWORD byteCo
     bool ok = true;
     while (copied < byteCount) {
         DWORD want = std::min<DWORD>(byteCount - copied, kCopyChunkBytes);
-        ssize_t got = ReadChunk(packageFile, buffer.get(), want);
+        int64_t got = packageFile.Read(buffer.get(), want);
         // A package that ends before the segment does yields nothing: a failure, not a
         // reason to read again.
         if (got <= 0 || !LinkIsUp()) {
@@ -164,13 +147,8 @@ int CopyFlasher() {
 int CopySegments(ui::MessageTarget& window) {
     std::string path;
     if (!LocateRomPackage(path)) return 0;
-    int package = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (package < 0) return 0;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{package};
-    if (::lseek(package, kPackageSegmentsOffset, SEEK_SET) != off_t(kPackageSegmentsOffset)) return 0;
+    tova::sys::ReadOnlyFile package;
+    if (!package.Open(path.c_str()) || !package.Seek(kPackageSegmentsOffset)) return 0;
 
     for (uint32_t row = 0; row < kSegmentCount; ++row) {
         const SegmentEntry& segment = kSegmentTable[row];

@@ -86,8 +86,8 @@ TEST_F(HeaderFileTest, RejectedFiles) {
 
 TEST_F(HeaderFileTest, MissingFileOrFolderIsRejected) {
     uint8_t header[36];
-    EXPECT_EQ(ReadRomPackageHeader((dir_ / "absent.img").c_str(), MakeRomPackageKey(), header), 0u);
-    EXPECT_EQ(ReadRomPackageHeader(dir_.c_str(), MakeRomPackageKey(), header), 0u);
+    EXPECT_EQ(ReadRomPackageHeader((dir_ / "absent.img").string().c_str(), MakeRomPackageKey(), header), 0u);
+    EXPECT_EQ(ReadRomPackageHeader(dir_.string().c_str(), MakeRomPackageKey(), header), 0u);
 }
 
 TEST_F(HeaderFileTest, ExactlyThirtySixBytesIsEnough) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -36,12 +37,36 @@ fs::path MadePackage(const Package& p) {
     return made[key] = file;
 }
 
+// TOVA_SETUP_EXE names another build of setup (the Windows one) to install instead, and
+// TOVA_SETUP_LAUNCHER the program that runs it (Wine).
+std::string FromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string InstalledName() { return FromEnvironment("TOVA_SETUP_EXE").empty() ? "setup" : "setup.exe"; }
+
 }  // namespace
 
 SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
     fs::create_directories(folder_);
-    for (const char* name : {"setup", "HARLIX.DLL", "Velkor.exe"})
+    for (const char* name : {"HARLIX.DLL", "Velkor.exe"})
         fs::copy_file(BuiltProgram(name), folder_ / name, fs::copy_options::overwrite_existing);
+    std::string other = FromEnvironment("TOVA_SETUP_EXE");
+    fs::copy_file(other.empty() ? BuiltProgram("setup") : fs::path(other), folder_ / InstalledName(),
+                  fs::copy_options::overwrite_existing);
+    // TOVA_SETUP_COMPANION: one more file beside setup (a stand-in rapi.dll).
+    std::string companion = FromEnvironment("TOVA_SETUP_COMPANION");
+    if (!companion.empty())
+        fs::copy_file(companion, folder_ / fs::path(companion).filename(), fs::copy_options::overwrite_existing);
+}
+
+std::vector<std::string> SetupProgram::Command() const {
+    std::vector<std::string> command;
+    std::string launcher = FromEnvironment("TOVA_SETUP_LAUNCHER");
+    if (!launcher.empty()) command.push_back(launcher);
+    command.push_back((folder_ / InstalledName()).string());
+    return command;
 }
 
 fs::path SetupProgram::AddPackage(const Package& package) {
@@ -58,18 +83,26 @@ fs::path SetupProgram::WorkFolder() const {
     return work;
 }
 
+// The endpoint goes in TOVA_RAPI, or in TOVA_SETUP_ENDPOINT_VARIABLE's variable (TOVA_RAPI
+// then unset) for a setup that reaches the handheld through a library of its own.
 child::Environment SetupProgram::Unattended(const std::string& endpoint) {
-    return {{"TOVA_UI=unattended", "TOVA_RAPI=" + endpoint, std::string("TOVA_TIME_SCALE=") + kSetupTimeScale},
-            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+    std::string variable = FromEnvironment("TOVA_SETUP_ENDPOINT_VARIABLE");
+    child::Environment environment{
+        {"TOVA_UI=unattended", std::string("TOVA_TIME_SCALE=") + kSetupTimeScale},
+        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TOVA_SCREENSHOTS"}};
+    if (variable.empty()) variable = "TOVA_RAPI";
+    else environment.unset.push_back("TOVA_RAPI");
+    environment.set.push_back(variable + "=" + endpoint);
+    return environment;
 }
 
 child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
-    return child::Run({(folder_ / "setup").string()}, WorkFolder(), Unattended(endpoint));
+    return child::Run(Command(), WorkFolder(), Unattended(endpoint));
 }
 
 std::unique_ptr<child::ChildProcess> SetupProgram::StartUnattended(const std::string& endpoint) {
     fs::path work = WorkFolder();
-    return std::make_unique<child::ChildProcess>(std::vector<std::string>{(folder_ / "setup").string()}, work,
+    return std::make_unique<child::ChildProcess>(Command(), work,
                                                  Unattended(endpoint), work / "setup.out", work / "setup.err");
 }
 

@@ -24,7 +24,8 @@ struct Package {
 
 class SetupProgram {
 public:
-    // Copies setup and its two companion files from the build into `folder`.
+    // Copies setup and its two companion files from the build into `folder` (setup.exe
+    // from TOVA_SETUP_EXE instead when that is set, run by TOVA_SETUP_LAUNCHER).
     explicit SetupProgram(std::filesystem::path folder);
 
     // Makes the package with rompkg (once per test program) and puts it in the folder;
@@ -40,6 +41,8 @@ public:
 
 private:
     std::filesystem::path WorkFolder() const;
+    // The installed setup, behind its launcher when it has one.
+    std::vector<std::string> Command() const;
     static child::Environment Unattended(const std::string& endpoint);
 
     std::filesystem::path folder_;

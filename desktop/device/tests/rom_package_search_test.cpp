@@ -1,19 +1,26 @@
 #include "desktop/rom_package.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "desktop/model_flag.h"
 #include "desktop/program_folder.h"
+#include "platform/system_services.h"
 
 namespace {
 
@@ -41,7 +48,7 @@ std::vector<uint8_t> PackageHeader(const char* signature, const char* build) {
 class PackageSearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tova-search-" + std::to_string(::getpid()));
+        dir_ = fs::temp_directory_path() / ("tova-search-" + std::to_string(std::random_device{}()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         g_fakeProgram = (dir_ / "setup").string();
@@ -53,21 +60,17 @@ protected:
         fs::remove_all(dir_);
     }
     void Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        std::FILE* f = std::fopen((dir_ / name).c_str(), "wb");
+        std::FILE* f = std::fopen((dir_ / name).string().c_str(), "wb");
         if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
     // The first directory entry that matches, in the order the folder lists them.
-    std::string FirstListed(const char* pattern) {
-        DIR* d = ::opendir(dir_.c_str());
-        std::string first;
-        while (dirent* e = ::readdir(d))
-            if (::fnmatch(pattern, e->d_name, 0) == 0) {
-                first = e->d_name;
-                break;
-            }
-        ::closedir(d);
-        return first;
+    std::string FirstListed(const std::string& prefix) {
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind(prefix, 0) == 0) return name;
+        }
+        return {};
     }
     int Find(int advanced, std::string* build = nullptr) {
         g_bAdvancedModel = advanced;
@@ -112,7 +115,7 @@ TEST_F(PackageSearchTest, AcceptedPackageLeavesItsHeader) {
 TEST_F(PackageSearchTest, OnlyTheFirstMatchIsTried) {
     Write("R47_NK_H00000001.img", PackageHeader("VORN", "00000001"));
     Write("R47_NK_H00000002.img", PackageHeader("VORN", "00000002"));
-    std::string first = FirstListed("R47_NK_H*.img");
+    std::string first = FirstListed("R47_NK_H");
     ASSERT_FALSE(first.empty());
     std::string second = first == "R47_NK_H00000001.img" ? "R47_NK_H00000002.img" : "R47_NK_H00000001.img";
 
@@ -146,5 +149,35 @@ TEST_F(PackageSearchTest, LetterCaseOfTheNameIsIgnored) {
     Write("r47_nk_h1.IMG", PackageHeader("VORN", "00000001"));
     EXPECT_EQ(Find(1), 1);
 }
+
+#ifndef _WIN32
+// Opening a FIFO for reading waits for a writer: a search or a copy that opened one would
+// hang the wizard. Neither may open it; a writer opened here on a timeout frees a hung open.
+TEST_F(PackageSearchTest, FifoAndFolderNamedLikeAPackageArePassedOver) {
+    const fs::path fifo = dir_ / "R47_NK_H0.img";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directories(dir_ / "R47_NK_H00.img");
+    Write("R47_NK_H00000009.img", PackageHeader("VORN", "00000009"));
+
+    auto search = std::async(std::launch::async, [&] {
+        std::string build;
+        int found = Find(1, &build);
+        tova::sys::ReadOnlyFile file;
+        bool fifoOpened = file.Open(fifo.c_str());
+        bool folderOpened = file.Open((dir_ / "R47_NK_H00.img").c_str());
+        return std::make_tuple(found, build, fifoOpened, folderOpened);
+    });
+    if (search.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        ADD_FAILURE() << "the search or the open blocked on the FIFO";
+        if (writer >= 0) ::close(writer);
+    }
+    auto [found, build, fifoOpened, folderOpened] = search.get();
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(build, "9");
+    EXPECT_FALSE(fifoOpened);
+    EXPECT_FALSE(folderOpened);
+}
+#endif
 
 }  // namespace

@@ -136,12 +136,11 @@ TEST_F(TransferTest, ChunkCountsAndProgressEnds) {
     }
     // And what a real copy of KERNEL posts.
     PutPackage();
-    int package = ::open((programFolder_ / "R47_NK_H00000002.img").c_str(), O_RDONLY);
-    ASSERT_GE(package, 0);
-    ::lseek(package, kPackageSegmentsOffset, SEEK_SET);
+    tova::sys::ReadOnlyFile package;
+    ASSERT_TRUE(package.Open((programFolder_ / "R47_NK_H00000002.img").c_str()));
+    ASSERT_TRUE(package.Seek(kPackageSegmentsOffset));
     RecordingWindow window;
     EXPECT_EQ(CopySegmentToDevice(package, window, kSegmentTable[0].size, kSegmentTable[0].devicePath), 0);
-    ::close(package);
     std::vector<ui::LPARAM> posted = window.Values(WM_UPD_FILE_PROGRESS);
     ASSERT_EQ(posted.size(), 160u);
     EXPECT_EQ(posted.front(), 0);
@@ -243,10 +242,10 @@ TEST_F(TransferTest, LinkDownBeforeTheFirstSegmentCopiesNothing) {
 }
 
 TEST_F(TransferTest, ZeroByteCountFailsWithoutCreatingAFile) {
-    int package = ::open((programFolder_ / "HARLIX.DLL").c_str(), O_RDONLY);
+    tova::sys::ReadOnlyFile package;
+    ASSERT_TRUE(package.Open((programFolder_ / "HARLIX.DLL").c_str()));
     RecordingWindow window;
     EXPECT_EQ(CopySegmentToDevice(package, window, 0, u"\\TEMP\\KERNEL.nb0"), -1);
-    ::close(package);
     EXPECT_FALSE(HandheldFileExists(u"\\TEMP\\KERNEL.nb0"));
 }
 

@@ -1,7 +1,5 @@
 #include "endpoint.h"
 
-#include <arpa/inet.h>
-
 #include <cstdlib>
 #include <mutex>
 
@@ -20,9 +18,30 @@ std::string& EndpointOverride() {
     return *text;
 }
 
+// Four decimal numbers from 0 to 255 without leading zeros, joined by dots.
+std::optional<uint32_t> ParseIpv4(const std::string& text) {
+    uint32_t address = 0;
+    size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.') return std::nullopt;
+            ++at;
+        }
+        size_t start = at;
+        uint32_t value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 3)
+            value = value * 10 + uint32_t(text[at++] - '0');
+        size_t digits = at - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return std::nullopt;
+        address = (address << 8) | value;
+    }
+    if (at != text.size()) return std::nullopt;
+    return address;
+}
+
 }  // namespace
 
-std::optional<sockaddr_in> ParseEndpoint(const std::string& text) {
+std::optional<Address> ParseEndpoint(const std::string& text) {
     size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     std::string host = text.substr(0, colon);
@@ -35,11 +54,9 @@ std::optional<sockaddr_in> ParseEndpoint(const std::string& text) {
     }
     if (port == 0 || port > 65535) return std::nullopt;
     if (host == "localhost") host = "127.0.0.1";
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) return std::nullopt;
-    return address;
+    std::optional<uint32_t> ipv4 = ParseIpv4(host);
+    if (!ipv4) return std::nullopt;
+    return Address{*ipv4, static_cast<uint16_t>(port)};
 }
 
 void SetEndpoint(const std::string& endpoint) {

@@ -2,13 +2,17 @@
 // "localhost" and a port from 1 to 65535.
 #pragma once
 
-#include <netinet/in.h>
-
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace rapi {
 
-std::optional<sockaddr_in> ParseEndpoint(const std::string& text);
+struct Address {
+    uint32_t host = 0;  // a.b.c.d as (a << 24) | (b << 16) | (c << 8) | d
+    uint16_t port = 0;
+};
+
+std::optional<Address> ParseEndpoint(const std::string& text);
 
 }  // namespace rapi

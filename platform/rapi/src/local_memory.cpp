@@ -5,8 +5,33 @@
 #include <mutex>
 #include <unordered_set>
 
+#ifdef _WIN32
+// The process's local heap. Declared here rather than through <windows.h>, whose base
+// types would clash with the handheld's in this file.
+extern "C" __declspec(dllimport) void* __stdcall LocalAlloc(unsigned int flags, size_t bytes);
+extern "C" __declspec(dllimport) void* __stdcall LocalFree(void* block);
+#endif
+
 namespace win32 {
 namespace {
+
+void* AllocateBlock(UINT flags, size_t bytes) {
+    // A zero-byte request still yields a distinct block, as the platform's heap does.
+    if (bytes == 0) bytes = 1;
+#ifdef _WIN32
+    return ::LocalAlloc(flags & LMEM_ZEROINIT, bytes);
+#else
+    return (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
+#endif
+}
+
+void ReleaseBlock(void* block) {
+#ifdef _WIN32
+    ::LocalFree(block);
+#else
+    std::free(block);
+#endif
+}
 
 struct Heap {
     std::mutex mutex;
@@ -29,9 +54,7 @@ HLOCAL LocalAlloc(UINT uFlags, size_t uBytes) {
         --heap.failuresPending;
         return nullptr;
     }
-    // A zero-byte request still yields a distinct block, as the platform's heap does.
-    void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, uBytes ? uBytes : 1)
-                                           : std::malloc(uBytes ? uBytes : 1);
+    void* block = AllocateBlock(uFlags, uBytes);
     if (block != nullptr) heap.live.insert(block);
     return block;
 }
@@ -51,8 +74,22 @@ HLOCAL LocalFree(HLOCAL hMem) {
         std::lock_guard lock(heap.mutex);
         if (heap.live.erase(hMem) == 0) return hMem;
     }
-    std::free(hMem);
+    ReleaseBlock(hMem);
     return nullptr;
+}
+
+void ForgetLocalBlock(HLOCAL hMem) {
+    if (hMem == nullptr) return;
+    Heap& heap = TheHeap();
+    std::lock_guard lock(heap.mutex);
+    heap.live.erase(hMem);
+}
+
+void AdoptLocalBlock(HLOCAL hMem) {
+    if (hMem == nullptr) return;
+    Heap& heap = TheHeap();
+    std::lock_guard lock(heap.mutex);
+    heap.live.insert(hMem);
 }
 
 size_t LocalBlocksOutstanding() {

@@ -1,5 +1,5 @@
 // The remote API calls as a client of the handheld's link server.
-#include "rapi/rapi.h"
+#include "link_api.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -171,7 +171,7 @@ BOOL HandleCall(Command command, HANDLE handle) {
 
 }  // namespace
 
-extern "C" {
+namespace rapi::link {
 
 HRESULT CeRapiInit(void) {
     auto address = rapi::ParseEndpoint(rapi::Endpoint());
@@ -403,4 +403,4 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
     return static_cast<HRESULT>(result);
 }
 
-}  // extern "C"
+}  // namespace rapi::link

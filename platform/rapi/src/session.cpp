@@ -1,15 +1,10 @@
 #include "session.h"
 
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "platform/clock.h"
 #include "rapi/wire.h"
+#include "socket.h"
 
 namespace rapi {
 namespace {
@@ -22,29 +17,12 @@ using wire::Command;
 constexpr uint64_t kGreetingTimeoutMs = 5000;
 constexpr auto kGreetingTimeoutFloor = std::chrono::seconds(2);
 
-void SetReceiveTimeout(int fd, std::chrono::nanoseconds timeout) {
-    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
-    timeval value{};
-    value.tv_sec = static_cast<time_t>(micros / 1000000);
-    value.tv_usec = static_cast<suseconds_t>(micros % 1000000);
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
-}
-
-// A connected and greeted socket, or -1. `token` 0 asks for a new session and receives it.
-int ConnectAndGreet(const sockaddr_in& address, uint64_t& token) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(fd);
-        return -1;
-    }
-    SetReceiveTimeout(fd, std::max<std::chrono::nanoseconds>(tova::ScaledMs(kGreetingTimeoutMs),
+// A connected and greeted socket, or kNoSocket. `token` 0 asks for a new session and
+// receives it.
+wire::Socket ConnectAndGreet(const Address& address, uint64_t& token) {
+    wire::Socket fd = net::Connect(address);
+    if (fd == net::kNoSocket) return net::kNoSocket;
+    net::SetReceiveTimeout(fd, std::max<std::chrono::nanoseconds>(tova::ScaledMs(kGreetingTimeoutMs),
                                                               kGreetingTimeoutFloor));
     wire::PayloadWriter hello(Command::kHello);
     hello.U32(wire::kMagic).U32(wire::kProtocolVersion).U64(token);
@@ -60,10 +38,10 @@ int ConnectAndGreet(const sockaddr_in& address, uint64_t& token) {
                   accepted == 1 && granted != 0 && (token == 0 || granted == token);
     }
     if (!greeted) {
-        ::close(fd);
-        return -1;
+        net::Close(fd);
+        return net::kNoSocket;
     }
-    SetReceiveTimeout(fd, std::chrono::nanoseconds(0));
+    net::SetReceiveTimeout(fd, std::chrono::nanoseconds(0));
     token = granted;
     return fd;
 }
@@ -76,7 +54,7 @@ uint32_t CommandOf(const std::vector<uint8_t>& payload) {
 
 }  // namespace
 
-Connection::~Connection() { ::close(fd); }
+Connection::~Connection() { net::Close(fd); }
 
 Lease::Lease(Session* session, std::unique_ptr<Connection> connection)
     : session_(session), connection_(std::move(connection)) {}
@@ -96,10 +74,10 @@ bool Lease::Exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& 
     return true;
 }
 
-std::shared_ptr<Session> Session::Open(const sockaddr_in& address) {
+std::shared_ptr<Session> Session::Open(const Address& address) {
     uint64_t token = 0;
-    int fd = ConnectAndGreet(address, token);
-    if (fd < 0) return nullptr;
+    wire::Socket fd = ConnectAndGreet(address, token);
+    if (fd == net::kNoSocket) return nullptr;
     std::shared_ptr<Session> session(new Session(address, token));
     auto connection = std::make_unique<Connection>(fd);
     session->open_.push_back(connection.get());
@@ -123,12 +101,12 @@ Lease Session::Acquire() {
     open_.push_back(nullptr);
     lock.unlock();
     uint64_t token = token_;
-    int fd = ConnectAndGreet(address_, token);
+    wire::Socket fd = ConnectAndGreet(address_, token);
     lock.lock();
     open_.erase(std::find(open_.begin(), open_.end(), nullptr));
     released_.notify_one();
-    if (fd < 0 || dead_) {
-        if (fd >= 0) ::close(fd);
+    if (fd == net::kNoSocket || dead_) {
+        if (fd != net::kNoSocket) net::Close(fd);
         // The handheld no longer knows this session: its link went down meanwhile.
         KillLocked();
         return {};
@@ -155,8 +133,7 @@ bool Session::Alive() {
     if (dead_) return false;
     // The server never speaks unasked: anything readable on an idle connection is its close.
     for (const auto& connection : idle_) {
-        pollfd entry{connection->fd, POLLIN | POLLRDHUP, 0};
-        if (::poll(&entry, 1, 0) != 0) {
+        if (net::Readable(connection->fd)) {
             KillLocked();
             return false;
         }
@@ -173,7 +150,7 @@ void Session::Kill() {
 void Session::KillLocked() {
     dead_ = true;
     for (Connection* connection : open_) {
-        if (connection != nullptr) ::shutdown(connection->fd, SHUT_RDWR);
+        if (connection != nullptr) net::Shutdown(connection->fd);
     }
     // Idle connections are closed now; leased ones when their lease ends.
     for (auto& connection : idle_) {

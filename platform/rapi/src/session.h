@@ -5,13 +5,14 @@
 // call fails until a new session is opened.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "endpoint.h"
+#include "rapi/wire.h"
 
 namespace rapi {
 
@@ -19,11 +20,11 @@ class Session;
 
 // One socket of a session, greeted by the server.
 struct Connection {
-    explicit Connection(int socket) : fd(socket) {}
+    explicit Connection(wire::Socket socket) : fd(socket) {}
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
-    int fd;
+    wire::Socket fd;
 };
 
 // A connection leased for one call; returned to the session when the lease ends.
@@ -51,7 +52,7 @@ class Session : public std::enable_shared_from_this<Session> {
 public:
     // Connects and asks for a new session; null when nothing listens or the handheld
     // does not accept (its link is down).
-    static std::shared_ptr<Session> Open(const sockaddr_in& address);
+    static std::shared_ptr<Session> Open(const Address& address);
 
     // A connection for one call, or an empty lease when the session is dead.
     Lease Acquire();
@@ -62,12 +63,12 @@ public:
 
 private:
     friend class Lease;
-    Session(const sockaddr_in& address, uint64_t token) : address_(address), token_(token) {}
+    Session(const Address& address, uint64_t token) : address_(address), token_(token) {}
     void Release(std::unique_ptr<Connection> connection, bool broken);
     void KillLocked();
 
     static constexpr size_t kMaxConnections = 8;
-    const sockaddr_in address_;
+    const Address address_;
     const uint64_t token_;
     std::mutex mutex_;
     std::condition_variable released_;

@@ -1,10 +1,15 @@
 #include "rapi/wire.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
 #include <sys/uio.h>
+#endif
 
 namespace rapi::wire {
 namespace {
@@ -20,17 +25,71 @@ uint64_t GetLe(const uint8_t* at, int bytes) {
 }
 
 // Returns the bytes read before the peer closed, or -1 when the socket failed.
-ssize_t ReceiveAll(int fd, uint8_t* data, size_t count) {
+int64_t ReceiveAll(Socket fd, uint8_t* data, size_t count) {
     size_t done = 0;
     while (done < count) {
+#ifdef _WIN32
+        int want = static_cast<int>(std::min<size_t>(count - done, 1 << 30));
+        int got = ::recv(fd, reinterpret_cast<char*>(data + done), want, 0);
+        if (got == SOCKET_ERROR) return -1;
+#else
         ssize_t got = ::recv(fd, data + done, count - done, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return -1;
+#endif
         if (got == 0) break;
         done += static_cast<size_t>(got);
     }
-    return static_cast<ssize_t>(done);
+    return static_cast<int64_t>(done);
 }
+
+// Header and payload leave in one call, without copying the payload next to the header.
+#ifdef _WIN32
+bool SendParts(Socket fd, uint8_t* header, size_t headerBytes, const std::vector<uint8_t>& payload) {
+    WSABUF parts[2] = {{ULONG(headerBytes), reinterpret_cast<char*>(header)},
+                       {ULONG(payload.size()), reinterpret_cast<char*>(const_cast<uint8_t*>(payload.data()))}};
+    WSABUF* next = parts;
+    DWORD left = payload.empty() ? 1 : 2;
+    while (left > 0) {
+        DWORD sent = 0;
+        if (::WSASend(fd, next, left, &sent, 0, nullptr, nullptr) != 0 || sent == 0) return false;
+        while (left > 0 && sent >= next->len) {
+            sent -= next->len;
+            ++next;
+            --left;
+        }
+        if (left > 0) {
+            next->buf += sent;
+            next->len -= sent;
+        }
+    }
+    return true;
+}
+#else
+bool SendParts(Socket fd, uint8_t* header, size_t headerBytes, const std::vector<uint8_t>& payload) {
+    iovec parts[2] = {{header, headerBytes},
+                      {const_cast<uint8_t*>(payload.data()), payload.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = payload.empty() ? 1 : 2;
+    while (message.msg_iovlen > 0) {
+        ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        auto left = static_cast<size_t>(sent);
+        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
+            left -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<uint8_t*>(message.msg_iov->iov_base) + left;
+            message.msg_iov->iov_len -= left;
+        }
+    }
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -119,37 +178,16 @@ bool PayloadReader::Bytes(const uint8_t*& data, uint32_t& count, uint32_t maxCou
     return Take(count, data);
 }
 
-bool SendFrame(int fd, const std::vector<uint8_t>& payload) {
+bool SendFrame(Socket fd, const std::vector<uint8_t>& payload) {
     if (payload.size() > kMaxPayloadBytes) return false;
     uint8_t header[4];
     for (int i = 0; i < 4; ++i) header[i] = static_cast<uint8_t>(payload.size() >> (8 * i));
-    // Header and payload leave in one call, without copying the payload next to the header.
-    iovec parts[2] = {{header, sizeof header},
-                      {const_cast<uint8_t*>(payload.data()), payload.size()}};
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = payload.empty() ? 1 : 2;
-    while (message.msg_iovlen > 0) {
-        ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        auto left = static_cast<size_t>(sent);
-        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
-            left -= message.msg_iov->iov_len;
-            ++message.msg_iov;
-            --message.msg_iovlen;
-        }
-        if (message.msg_iovlen > 0) {
-            message.msg_iov->iov_base = static_cast<uint8_t*>(message.msg_iov->iov_base) + left;
-            message.msg_iov->iov_len -= left;
-        }
-    }
-    return true;
+    return SendParts(fd, header, sizeof header, payload);
 }
 
-FrameStatus ReceiveFrame(int fd, std::vector<uint8_t>& payload, uint32_t maxPayload) {
+FrameStatus ReceiveFrame(Socket fd, std::vector<uint8_t>& payload, uint32_t maxPayload) {
     uint8_t header[4];
-    ssize_t got = ReceiveAll(fd, header, sizeof header);
+    int64_t got = ReceiveAll(fd, header, sizeof header);
     if (got < 0) return FrameStatus::kFailed;
     if (got == 0) return FrameStatus::kClosed;
     if (got < 4) return FrameStatus::kTruncated;

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "ui/screenshot_names.h"
+
 namespace ui::qt {
 
 ScreenshotRecorder::ScreenshotRecorder(QString folder) : folder_(std::move(folder)) {}
@@ -23,20 +25,7 @@ void ScreenshotRecorder::MessageBoxOpened(QWidget& box, int ownerTemplateId, std
 }
 
 QString ScreenshotRecorder::CaptionSlug(std::string_view caption) {
-    QString slug;
-    bool gap = false;
-    for (char c : caption) {
-        bool letter = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a'), letter = true;
-        if (!letter) {
-            gap = !slug.isEmpty();
-            continue;
-        }
-        if (gap) slug += QLatin1Char('-');
-        gap = false;
-        slug += QLatin1Char(c);
-    }
-    return slug.isEmpty() ? QStringLiteral("untitled") : slug;
+    return QString::fromStdString(ui::CaptionSlug(caption));
 }
 
 void ScreenshotRecorder::Save(QWidget& widget, const QString& what) {

@@ -10,14 +10,11 @@
 // result of capacity - 1 or more means the path may have been cut.
 using ProgramPathReader = size_t (*)(char* buffer, size_t capacity);
 
-// Reads /proc/self/exe.
-size_t ReadOwnExecutablePath(char* buffer, size_t capacity);
-
 // Replaces the path reader (tests feed paths the real executable cannot have); nullptr
-// restores ReadOwnExecutablePath.
+// restores the platform's own query (tova::sys::ReadOwnExecutablePath).
 void SetProgramPathReader(ProgramPathReader reader);
 
-// The program's folder ending in '/', read afresh. The path is read into a buffer of 1024
+// The program's folder ending in its path separator, read afresh. The path is read into a buffer of 1024
 // characters, grown by 1024 while it may have been cut. False when the path cannot be read
 // or no buffer large enough can be had.
 bool ProgramFolder(std::string& folder);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "platform/system_services.h"
 #include "ui/message_target.h"
 #include "wince/types.h"
 
@@ -29,11 +30,11 @@ inline constexpr char16_t kShortcutWelcome[] = u"\\Welcome.lnk";
 // empty handheld file. Posts no progress and does not look at g_bConnected.
 int CopyFileToDevice(const char* desktopPath, LPCWSTR handheldPath);
 
-// Copies byteCount bytes from the package's current position (packageFile: an open file
-// descriptor) into a new handheld file, posting WM_UPD_FILE_PROGRESS per chunk. Fails if
+// Copies byteCount bytes from the package's current position (packageFile: the open
+// package) into a new handheld file, posting WM_UPD_FILE_PROGRESS per chunk. Fails if
 // the handheld file exists, the link flag drops, or the package ends early; a partial file
 // stays on the handheld.
-int CopySegmentToDevice(int packageFile, ui::MessageTarget& window, DWORD byteCount,
+int CopySegmentToDevice(tova::sys::ReadOnlyFile& packageFile, ui::MessageTarget& window, DWORD byteCount,
                         LPCWSTR handheldPath);
 
 // Program folder + "HARLIX.DLL" to \Windows\HARLIX.DLL.

@@ -14,6 +14,15 @@
 
 namespace rapi::wire {
 
+// A connected socket: a descriptor on POSIX systems, a SOCKET on Windows.
+#ifdef _WIN32
+using Socket = std::uintptr_t;
+inline constexpr Socket kNoSocket = ~Socket(0);
+#else
+using Socket = int;
+inline constexpr Socket kNoSocket = -1;
+#endif
+
 enum class Command : uint32_t {
     kHello = 1,                 // u32 magic, u32 version, u64 session (0 = new)
                                 //   -> u32 accepted, u64 session
@@ -86,8 +95,8 @@ enum class FrameStatus {
 };
 
 // Blocking frame I/O on a connected socket. Sending never raises SIGPIPE.
-bool SendFrame(int fd, const std::vector<uint8_t>& payload);
-FrameStatus ReceiveFrame(int fd, std::vector<uint8_t>& payload,
+bool SendFrame(Socket fd, const std::vector<uint8_t>& payload);
+FrameStatus ReceiveFrame(Socket fd, std::vector<uint8_t>& payload,
                          uint32_t maxPayload = kMaxPayloadBytes);
 
 }  // namespace rapi::wire
