@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include "temp_folder.h"
@@ -280,6 +281,36 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     run->Signal(SIGINT);
     EXPECT_EQ(Finish(*run).exitCode, 0);
     EXPECT_EQ(ReadTextFile(store / "Temp" / "probe.out"), "ran");
+}
+
+// Every signal that ends `run` switches the handheld off and saves it as Ctrl-C does.
+TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    fs::path endpoint = fs::path(State()) / "link.endpoint";
+    for (int signal : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
+        auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
+        ASSERT_TRUE(WaitForInfo("(up)")) << strsignal(signal);
+        run->Signal(signal);
+        Outcome ran = Finish(*run);
+        EXPECT_EQ(ran.exitCode, 0) << strsignal(signal) << ": " << ran.err;
+        EXPECT_NE(ran.out.find("state saved"), std::string::npos) << strsignal(signal) << ": " << ran.out;
+        EXPECT_FALSE(fs::exists(endpoint)) << strsignal(signal);
+        EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("ram-retained=on"), std::string::npos)
+            << strsignal(signal);
+    }
+}
+
+// A save that fails at switch-off is a message and exit 1, never an abort.
+TEST_F(TovaEmuCli, FailedSaveAtSwitchOffIsAClearError) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "removed");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    fs::remove_all(State());
+    run->Signal(SIGINT);
+    Outcome ran = Finish(*run);
+    EXPECT_EQ(ran.exitCode, 1) << ran.err;
+    EXPECT_NE(ran.err.find("could not be saved"), std::string::npos) << ran.err;
+    EXPECT_EQ(ran.err.find("terminate called"), std::string::npos) << ran.err;
 }
 
 }  // namespace

@@ -75,13 +75,10 @@ int RunCommand(const std::vector<std::string>& args) {
     if (windowOptions && !windowed) throw UsageError("--grab and --close-after go with --window");
     if (SendControl(state, {"info"})) throw CommandError("the handheld in " + state.string() + " is already running");
 
-    // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below (or to
-    // the window's watch).
+    // Every thread started from here on leaves the stop signals to sigwait below (or to
+    // the window's watch), so that each of them switches the handheld off and saves it.
     BlockStopSignals();
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    sigset_t stopSignals = StopSignals();
 
     // The window system first: when it cannot be opened nothing has been started yet.
     std::unique_ptr<ViewWindow> window;
@@ -150,10 +147,20 @@ int RunCommand(const std::vector<std::string>& args) {
     link->Stop();
     link.reset();
     stopping = true;
-    machine->Shutdown();
+    std::string failed;
+    try {
+        machine->Shutdown();
+    } catch (const std::exception& e) {
+        failed = e.what();
+    }
     powerWatch.join();
     std::error_code ec;
     std::filesystem::remove(endpointFile, ec);
+    if (!failed.empty()) {
+        std::fprintf(stderr, "tova-emu: the handheld's state could not be saved in %s: %s\n",
+                     state.string().c_str(), failed.c_str());
+        return 1;
+    }
     std::printf("state saved in %s\n", state.string().c_str());
     return 0;
 }

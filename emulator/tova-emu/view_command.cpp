@@ -72,11 +72,15 @@ bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
     return false;
 }
 
+sigset_t StopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&signals, s);
+    return signals;
+}
+
 void BlockStopSignals() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 }
 
@@ -90,10 +94,7 @@ StopSignalWatch::StopSignalWatch(std::function<void(int)> onSignal)
     : state_(std::make_unique<State>()) {
     State* s = state_.get();
     s->thread = std::thread([s, onSignal = std::move(onSignal)] {
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
+        sigset_t stopSignals = StopSignals();
         timespec tick{0, 100 * 1000 * 1000};  // how soon the watch notices it should end
         while (!s->done) {
             int signal = sigtimedwait(&stopSignals, nullptr, &tick);

@@ -3,6 +3,8 @@
 // without Qt has no opener, and both commands then say so and exit 2.
 #pragma once
 
+#include <signal.h>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -51,7 +53,7 @@ std::unique_ptr<ViewWindow> OpenViewWindow();
 bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
                            ViewWindowOptions* options);
 
-// SIGINT and SIGTERM, which the caller has blocked in every thread, watched by a thread of
+// The stop signals (StopSignals()), which the caller has blocked in every thread, watched by a thread of
 // their own for as long as the watch lives: the first that comes is handed to `onSignal`.
 class StopSignalWatch {
   public:
@@ -67,7 +69,10 @@ class StopSignalWatch {
     std::unique_ptr<State> state_;
 };
 
-// Blocks SIGINT and SIGTERM in this thread and every thread it starts from now on.
+// Every signal that would end the program without its cleanup and that it can catch:
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE. Each switches the handheld off as Ctrl-C does.
+sigset_t StopSignals();
+// Blocks the stop signals in this thread and every thread it starts from now on.
 void BlockStopSignals();
 
 }  // namespace tova::emu
