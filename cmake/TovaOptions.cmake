@@ -11,6 +11,10 @@ target_compile_options(tova_emulator_options INTERFACE -fno-semantic-interpositi
 
 if(TOVA_SANITIZER STREQUAL "address")
   set(_tova_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(TOVA_SANITIZER STREQUAL "fuzzer")
+  # Coverage for libFuzzer in every library; the fuzz targets add the fuzzer's own main.
+  set(_tova_san -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                -fno-sanitize-recover=undefined)
 elseif(TOVA_SANITIZER STREQUAL "thread")
   set(_tova_san -fsanitize=thread)
 endif()

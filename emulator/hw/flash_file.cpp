@@ -48,7 +48,10 @@ uint32_t GetU32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
+// zlib starts a new checksum for a null buffer: an empty part (no stored blocks, whose
+// vector has no data) must leave the running one alone.
 uint32_t Crc(uint32_t crc, const uint8_t* data, size_t length) {
+    if (length == 0) return crc;
     return uint32_t(crc32(crc, data, uInt(length)));
 }
 

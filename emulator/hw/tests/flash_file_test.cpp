@@ -67,6 +67,19 @@ TEST_F(FlashFileTest, ArrayLocksAndProtectionRegistersSurviveARoundTrip) {
     EXPECT_LT(fs::file_size(folder_ / "flash.bin"), 3u * kFlashBusBlockBytes);
 }
 
+// Nothing but the fixed part: the checksum still covers it, so the file loads again.
+TEST_F(FlashFileTest, APartWithNoBlockWrittenSurvivesARoundTrip) {
+    flash.SetBlockLocked(0, 3, true);
+    flash.Save(folder_ / "flash.bin");
+    ASSERT_EQ(fs::file_size(folder_ / "flash.bin"), 452u);
+
+    FlashModel restored;
+    ASSERT_NO_THROW(restored.Load(folder_ / "flash.bin"));
+    EXPECT_TRUE(restored.BlockLocked(0, 3));
+    EXPECT_FALSE(restored.BlockLocked(0, 4));
+    EXPECT_EQ(restored.ReadArray(0, 0x40000), std::vector<uint8_t>(0x40000, 0xFF));
+}
+
 TEST_F(FlashFileTest, SavingAgainReplacesTheFile) {
     flash.Save(folder_ / "flash.bin");
     ASSERT_EQ(WordProgram(bus, kFlashBase + 0x100, 0x01020304), kBothReady);

@@ -1,0 +1,47 @@
+// The handheld's link server reading what a desktop sends: one connection per input, the
+// input sent as it stands (greeting, frames, requests and their arguments) and then the
+// sending side closed. Whatever arrives, the server answers or closes that connection; it
+// must never crash, hang or stop serving the next one.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "booted_handheld.h"
+#include "tova/link/link_server.h"
+
+namespace {
+
+tova::link::LinkServer& Server() {
+    static auto* server = new tova::link::LinkServer(fuzz::BootedHandheld(), 0);
+    return *server;
+}
+
+int Connect(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+    return fd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    int fd = Connect(Server().Port());
+    // The replies are small next to the socket's buffers, so everything is sent first.
+    size_t sent = 0;
+    while (sent < size) {
+        ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the server closed early: it was entitled to
+        sent += size_t(n);
+    }
+    ::shutdown(fd, SHUT_WR);
+    uint8_t buffer[4096];
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+    ::close(fd);
+    return 0;
+}
