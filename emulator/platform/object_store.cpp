@@ -130,6 +130,15 @@ std::optional<std::vector<uint8_t>> ObjectStore::ReadFile(std::u16string_view pa
     return bytes;
 }
 
+std::optional<uint64_t> ObjectStore::FileSize(std::u16string_view path) const {
+    auto host = Find(path);
+    std::error_code ec;
+    if (!host || !fs::is_regular_file(*host, ec)) return std::nullopt;
+    auto size = fs::file_size(*host, ec);
+    if (ec) return std::nullopt;
+    return size;
+}
+
 bool ObjectStore::WriteFile(std::u16string_view path, const std::vector<uint8_t>& bytes) {
     auto host = PlaceFor(path);
     std::error_code ec;

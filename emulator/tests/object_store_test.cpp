@@ -146,6 +146,21 @@ TEST_F(ObjectStoreTest, SymbolicLinksInTheFolderAreNotFollowed) {
     EXPECT_EQ(text, "keep");
 }
 
+// `info` lists every file's size: a store holding a file of gigabytes must not be read.
+TEST_F(ObjectStoreTest, SizesComeFromTheFilesMetadata) {
+    ASSERT_TRUE(store_.MakeFolders(u"\\Temp"));
+    ASSERT_TRUE(store_.WriteFile(u"\\Temp\\small.bin", {1, 2, 3}));
+    constexpr uint64_t kHuge = uint64_t(16) << 30;
+    fs::path huge = *store_.PlaceFor(u"\\Temp\\huge.bin");
+    std::ofstream(huge).close();
+    fs::resize_file(huge, kHuge);  // sparse: no blocks on disk
+    EXPECT_EQ(store_.FileSize(u"\\temp\\SMALL.bin"), 3u);
+    EXPECT_EQ(store_.FileSize(u"\\Temp\\huge.bin"), kHuge);
+    EXPECT_FALSE(store_.FileSize(u"\\Temp"));
+    EXPECT_FALSE(store_.FileSize(u"\\Temp\\missing.bin"));
+    EXPECT_FALSE(store_.FileSize(u"\\..\\outside"));
+}
+
 TEST_F(ObjectStoreTest, ListsAndWipes) {
     ASSERT_TRUE(store_.MakeFolders(u"\\Windows\\StartUp"));
     ASSERT_TRUE(store_.WriteFile(u"\\Windows\\StartUp\\b.lnk", {1}));

@@ -182,8 +182,7 @@ std::string Info(Machine& m, const ActionContext& c) {
         << " high chip (since switched on)";
     out << "\nstore:\n";
     for (const auto& file : m.Store().ListAllFiles()) {
-        auto content = m.Store().ReadFile(file);
-        out << "  " << ToUtf8(file) << "  " << (content ? content->size() : 0) << " bytes\n";
+        out << "  " << ToUtf8(file) << "  " << m.Store().FileSize(file).value_or(0) << " bytes\n";
     }
     return out.str();
 }

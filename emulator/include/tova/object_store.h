@@ -43,6 +43,8 @@ public:
     bool Exists(std::u16string_view path) const;
     bool IsFolder(std::u16string_view path) const;
     std::optional<std::vector<uint8_t>> ReadFile(std::u16string_view path) const;
+    // A file's size from its metadata, without reading it; nullopt for anything but a file.
+    std::optional<uint64_t> FileSize(std::u16string_view path) const;
     // Creates or replaces a file; the parent folder must exist.
     bool WriteFile(std::u16string_view path, const std::vector<uint8_t>& bytes);
     bool RemoveFile(std::u16string_view path);
