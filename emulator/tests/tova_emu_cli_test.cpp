@@ -1,6 +1,8 @@
 // tova-emu as a user runs it: a separate process per command, on a temporary state folder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -208,6 +210,44 @@ TEST_F(TovaEmuCli, StoppedHandheldIsChangedInItsStateFolder) {
     ASSERT_GE(png.size(), 24u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\xF0\0\0\x01\x40", 8));  // 240 x 320
+}
+
+// Another user's process reaches the control channel's name as easily as the owner's: it
+// is refused before anything is done, so it cannot cut the power or have a file written.
+TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a command as another user";
+    fs::permissions(dir_.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    Outcome help = program_.RunAsNobody({"--help"});
+    if (help.exitCode != 0) GTEST_SKIP() << "nobody cannot run tova-emu here: " << help.err;
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    std::string boots = Run({"info", State()}).out;
+    boots = boots.substr(boots.find("boots:"), boots.find('\n', boots.find("boots:")) - boots.find("boots:"));
+
+    fs::path rootsOnly = dir_ / "roots-only";
+    fs::create_directory(rootsOnly);
+    fs::permissions(rootsOnly, fs::perms::owner_all);
+    const std::vector<std::vector<std::string>> requests = {
+        {"power-cut", State()},
+        {"set", State(), "battery", "5"},
+        {"dump-flash", State(), (rootsOnly / "flash.bin").string()},
+        {"screenshot", State(), (rootsOnly / "screen.png").string()},
+        {"info", State()},
+    };
+    for (const auto& request : requests) {
+        Outcome o = program_.RunAsNobody(request);
+        EXPECT_EQ(o.exitCode, 1) << request[0] << ": " << o.out << o.err;
+        EXPECT_NE(o.err.find("only the user running this handheld"), std::string::npos) << request[0] << ": " << o.err;
+    }
+    EXPECT_TRUE(fs::is_empty(rootsOnly));
+    Outcome info = Run({"info", State()});
+    EXPECT_NE(info.out.find(boots), std::string::npos) << "no power cut reached it:\n" << info.out;
+    EXPECT_EQ(info.out.find("battery:      5\n"), std::string::npos) << info.out;
+
+    run->Signal(SIGTERM);
+    EXPECT_EQ(Finish(*run).exitCode, 0);
 }
 
 TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {

@@ -63,6 +63,15 @@ bool ReadAll(int fd, std::string* data, size_t limit) {
     }
 }
 
+// The socket lives in the abstract namespace, which has no file permissions: without this
+// check any local user could switch the handheld off or have it write files for them.
+bool FromOwnerOrRoot(int connection) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+    return peer.uid == ::geteuid() || peer.uid == 0;
+}
+
 const char* StatusWord(ControlReply::Status s) {
     switch (s) {
     case ControlReply::Status::kOk: return "ok";
@@ -150,6 +159,12 @@ void ControlServer::Answer(int connection) {
     ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     std::string request;
     if (!ReadAll(connection, &request, kLargestRequest)) return;
+    if (!FromOwnerOrRoot(connection)) {
+        WriteAll(connection, std::string(StatusWord(ControlReply::Status::kError)) + "\n" +
+                                 "refused: only the user running this handheld (uid " +
+                                 std::to_string(::geteuid()) + ") or root may control it");
+        return;
+    }
     std::vector<std::string> words;
     size_t start = 0;
     for (size_t nul; (nul = request.find('\0', start)) != std::string::npos; start = nul + 1)

@@ -2,7 +2,8 @@
 // namespace, named after the state folder's canonical path, so that its name never
 // outgrows a socket address and nothing is left behind when the process ends. A request
 // is a list of words, each ended by a NUL, sent before the client shuts its side; the
-// reply is one status line ("ok", "usage" or "error") and the text to print.
+// reply is one status line ("ok", "usage" or "error") and the text to print. Only the user
+// running the handheld and root are answered; anyone else gets an error.
 #pragma once
 
 #include <filesystem>

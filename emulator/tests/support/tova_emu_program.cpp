@@ -25,6 +25,12 @@ child::Outcome TovaEmuProgram::Run(const std::vector<std::string>& args, const c
     return child::Run(Command(args), folder_, environment, kCommandLimit);
 }
 
+child::Outcome TovaEmuProgram::RunAsNobody(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    for (const std::string& word : Command(args)) all.push_back(word);
+    return child::Run(all, folder_, {}, kCommandLimit);
+}
+
 std::unique_ptr<child::ChildProcess> TovaEmuProgram::Start(const std::vector<std::string>& args,
                                                            const std::string& tag,
                                                            const child::Environment& environment) {

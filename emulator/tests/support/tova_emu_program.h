@@ -18,6 +18,9 @@ public:
 
     // Runs one command to its end, in this process's environment edited by `environment`.
     child::Outcome Run(const std::vector<std::string>& args, const child::Environment& environment = {});
+    // Runs one command as the user "nobody" (through /usr/bin/setpriv, so this process must be
+    // root).
+    child::Outcome RunAsNobody(const std::vector<std::string>& args);
     // Starts a command that keeps running, such as `run STATE`.
     std::unique_ptr<child::ChildProcess> Start(const std::vector<std::string>& args,
                                                const std::string& tag,
