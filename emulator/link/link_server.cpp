@@ -1,6 +1,7 @@
 #include "tova/link/link_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -34,6 +35,10 @@ using rapi::wire::PayloadWriter;
 // The greeting is small; anything bigger is not a client of ours.
 constexpr uint32_t kMaxGreetingBytes = 64;
 
+// The desktop keeps a handful of connections (the link monitor's, the file calls', an
+// invocation's); more than this is not one desktop, and each costs a thread.
+constexpr size_t kMaxConnections = 32;
+
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
@@ -55,6 +60,7 @@ struct LinkServer::Impl {
     std::shared_ptr<ServerSession> Greet(int fd);
     void OnLinkState(bool up);
     void ReapFinished();
+    void TurnAwayPending();
     void Stop();
 
     tova::Machine& machine;
@@ -62,6 +68,7 @@ struct LinkServer::Impl {
     LinkFaultPlan faults;
     int listenFd = -1;
     int wakeFd = -1;
+    int reserveFd = -1;  // given up to accept and close a client when descriptors run out
     uint16_t port = 0;
     int subscription = -1;
     std::thread acceptor;
@@ -98,6 +105,7 @@ void LinkServer::Impl::Listen(uint16_t requestedPort) {
         ::close(listenFd);
         ThrowErrno("link server eventfd");
     }
+    reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 void LinkServer::Impl::AcceptLoop() {
@@ -106,15 +114,23 @@ void LinkServer::Impl::AcceptLoop() {
         if (::poll(waits, 2, -1) < 0 && errno != EINTR) return;
         if (waits[1].revents != 0) return;
         if ((waits[0].revents & POLLIN) == 0) continue;
+        ReapFinished();  // a finished connection's descriptor and thread are free again
         int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            // Left in the backlog, the client would make every poll return at once.
+            if (errno == EMFILE || errno == ENFILE) TurnAwayPending();
+            continue;
+        }
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ReapFinished();
         std::lock_guard lock(mutex);
         if (stopping) {
             ::close(fd);
             return;
+        }
+        if (connections.size() >= kMaxConnections) {
+            ::close(fd);
+            continue;
         }
         Connection& connection = connections.emplace_back();
         connection.fd = fd;
@@ -222,6 +238,21 @@ void LinkServer::Impl::ReapFinished() {
     }
 }
 
+// Out of descriptors: the waiting client is accepted on the reserved one and closed at once,
+// so it learns that it was turned away; without a reserve, the loop waits a moment before it
+// tries again instead of spinning.
+void LinkServer::Impl::TurnAwayPending() {
+    if (reserveFd >= 0) {
+        ::close(reserveFd);
+        int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+        reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (reserveFd >= 0) return;
+    }
+    pollfd wake{wakeFd, POLLIN, 0};
+    ::poll(&wake, 1, 100);
+}
+
 void LinkServer::Impl::Stop() {
     {
         std::lock_guard lock(mutex);
@@ -248,6 +279,7 @@ void LinkServer::Impl::Stop() {
     }
     ::close(listenFd);
     ::close(wakeFd);
+    if (reserveFd >= 0) ::close(reserveFd);
     // Last: no request is left to fire a fault, and a drop still running ends here.
     faults.Stop();
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 
 #include "tova/object_store.h"
@@ -66,6 +67,10 @@ void* FileTable::Create(ObjectStore& store, const char16_t* path, uint32_t acces
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard lock(mutex_);
+    if (open_.size() >= kMaxOpenFiles) {
+        *error = ERROR_TOO_MANY_OPEN_FILES;
+        return INVALID_HANDLE_VALUE;
+    }
     std::error_code ec;
     bool exists = fs::is_regular_file(*host, ec);
     if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) {
@@ -89,7 +94,7 @@ void* FileTable::Create(ObjectStore& store, const char16_t* path, uint32_t acces
     }
     int fd = ::open(host->c_str(), flags, 0644);
     if (fd < 0) {
-        *error = ERROR_ACCESS_DENIED;
+        *error = (errno == EMFILE || errno == ENFILE) ? ERROR_TOO_MANY_OPEN_FILES : ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     auto file = std::make_shared<OpenFile>();

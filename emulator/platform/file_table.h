@@ -26,6 +26,10 @@ struct OpenFile {
 
 class FileTable {
 public:
+    // Open files the handheld may hold at once. Each is a host descriptor, so the handheld
+    // runs out of handles well before the emulator runs out of descriptors for its link.
+    static constexpr size_t kMaxOpenFiles = 512;
+
     // Win32 result: the handle, or INVALID_HANDLE_VALUE with *error set.
     void* Create(ObjectStore& store, const char16_t* path, uint32_t access, uint32_t share,
                  uint32_t disposition, uint32_t* error);

@@ -1,5 +1,6 @@
 // The file functions on the object store: creation dispositions, sharing, reading,
 // writing, truncation, deletion, refused names.
+#include "file_table.h"
 #include "handheld_fixture.h"
 #include "wince/api.h"
 
@@ -159,6 +160,34 @@ TEST_F(FilesApiTest, DeleteErrors) {
         EXPECT_FALSE(DeleteFileW(c.path)) << ToUtf8(c.path);
         EXPECT_EQ(GetLastError(), c.error) << ToUtf8(c.path);
     }
+}
+
+// The handheld's handles run out before the host's descriptors (whose end would also starve
+// the link): the failure says so in the handheld's terms, creates nothing, and a closed
+// handle makes room again.
+TEST_F(FilesApiTest, RunningOutOfHandlesIsTooManyOpenFiles) {
+    auto openUntilRefused = [](std::vector<HANDLE>* open) {
+        for (size_t i = 0; i <= FileTable::kMaxOpenFiles; ++i) {
+            HANDLE h = CreateFileW(u"\\Temp\\existing.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return GetLastError();
+            open->push_back(h);
+        }
+        return DWORD(ERROR_SUCCESS);
+    };
+    std::vector<HANDLE> open;
+    EXPECT_EQ(openUntilRefused(&open), DWORD(ERROR_TOO_MANY_OPEN_FILES));
+    EXPECT_EQ(open.size(), FileTable::kMaxOpenFiles);
+    EXPECT_EQ(CreateFileW(u"\\Temp\\new.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_TOO_MANY_OPEN_FILES));
+    EXPECT_FALSE(M().Store().Exists(u"\\Temp\\new.bin"));
+    ASSERT_TRUE(CloseHandle(open.back()));
+    open.pop_back();
+    HANDLE again = CreateFileW(u"\\Temp\\new.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(again, INVALID_HANDLE_VALUE);
+    open.push_back(again);
+    for (HANDLE h : open) EXPECT_TRUE(CloseHandle(h));
 }
 
 TEST_F(FilesApiTest, HandlesDoNotSurviveAReset) {

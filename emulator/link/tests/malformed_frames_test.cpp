@@ -8,7 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
+#include "few_descriptors.h"
 #include "handheld_fixture.h"
 #include "platform/clock.h"
 #include "rapi/rapi.h"
@@ -175,6 +179,54 @@ TEST_F(BadGreetings, AClientThatVanishesMidCallLeavesTheServerServing) {
     }  // closed without reading the replies
     CEOSVERSIONINFO info{};
     EXPECT_TRUE(CeGetVersionEx(&info));
+}
+
+class ServerLimits : public MalformedFrames {};
+
+// A client that arrives when the host has no descriptor left is closed at once rather than
+// left waiting while the server spins on it; once descriptors are free, serving goes on.
+TEST_F(ServerLimits, AClientArrivingWhenDescriptorsRunOutIsTurnedAway) {
+    const uint16_t port = handheld_->Server().Port();
+    {
+        tova::testing::FewDescriptors few(1);  // the client's own socket, none for the server
+        RawConnection late(port);
+        ASSERT_TRUE(late.Connected());
+        EXPECT_TRUE(late.ClosedByServer());
+    }
+    RawConnection fresh(port);
+    fresh.Send(Hello());
+    EXPECT_TRUE(fresh.Greeted());
+    CEOSVERSIONINFO info{};
+    EXPECT_TRUE(CeGetVersionEx(&info));
+}
+
+// Each connection costs the server a thread: past a desktop's few, new ones are closed, and
+// a place frees up when one ends.
+TEST_F(ServerLimits, ConnectionsBeyondTheCapAreClosed) {
+    const uint16_t port = handheld_->Server().Port();
+    std::vector<std::unique_ptr<RawConnection>> held;
+    std::unique_ptr<RawConnection> over;
+    for (int i = 0; i < 64 && !over; ++i) {
+        auto connection = std::make_unique<RawConnection>(port);
+        connection->Send(Hello());
+        if (connection->Greeted()) {
+            held.push_back(std::move(connection));
+        } else {
+            over = std::move(connection);
+        }
+    }
+    ASSERT_TRUE(over) << "64 connections were all served";
+    EXPECT_GE(held.size(), 2u) << "the desktop's own connections fit";
+    EXPECT_TRUE(over->ClosedByServer());
+    held.pop_back();  // closed: its place is free once the server has seen it end
+    bool served = false;
+    for (int attempt = 0; attempt < 200 && !served; ++attempt) {
+        RawConnection fresh(port);
+        fresh.Send(Hello());
+        served = fresh.Greeted();
+        if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(served);
 }
 
 }  // namespace
