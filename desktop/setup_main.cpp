@@ -13,17 +13,17 @@
 #include <string>
 #include <system_error>
 
-#include "pages/update_worker.h"
-#include "ui/driver.h"
-#include "ui/headless_host.h"
+#include "desktop/pages/update_worker.h"
+#include "platform/ui/driver.h"
+#include "platform/ui/headless_host.h"
 #include "wizard_app.h"
 
 #if TOVA_SETUP_WITH_QT
-#include "ui/qt_host.h"
-#include "ui/qt_host_options.h"
+#include "platform/ui/qt_host.h"
+#include "platform/ui/qt/qt_host_options.h"
 #endif
 #if TOVA_SETUP_WITH_WIN32
-#include "ui/win32_host.h"
+#include "platform/ui/win32/win32_host.h"
 #endif
 
 namespace {

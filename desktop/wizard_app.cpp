@@ -5,18 +5,18 @@
 #include <system_error>
 #include <thread>
 
-#include "desktop/link.h"
-#include "pages/about_page.h"
-#include "pages/agreement_page.h"
-#include "pages/caution_page.h"
-#include "pages/device_flags.h"
-#include "pages/device_info_page.h"
-#include "pages/progress_page.h"
-#include "pages/refusal_page.h"
-#include "pages/update_worker.h"
-#include "pages/welcome_page.h"
-#include "platform/clock.h"
-#include "ui/string_table.h"
+#include "desktop/device/link.h"
+#include "desktop/pages/about_page.h"
+#include "desktop/pages/agreement_page.h"
+#include "desktop/pages/caution_page.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/device_info_page.h"
+#include "desktop/pages/progress_page.h"
+#include "desktop/pages/refusal_page.h"
+#include "desktop/pages/update_worker.h"
+#include "desktop/pages/welcome_page.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/string_table.h"
 
 namespace {
 

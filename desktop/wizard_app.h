@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "ui/ui_host.h"
+#include "platform/ui/ui_host.h"
 
 // How the start-up begins the link watchdog: on a thread of its own that runs for the life
 // of the program. False when no thread can be created.

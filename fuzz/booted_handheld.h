@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "scratch_folder.h"
 #include "shared/rom_identity.h"
-#include "tova/machine.h"
+#include "emulator/machine.h"
 
 namespace fuzz {
 

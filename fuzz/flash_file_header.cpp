@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "scratch_folder.h"
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "booted_handheld.h"
-#include "service/exports.h"
-#include "service/invoke_input.h"
+#include "device/service/exports.h"
+#include "device/service/invoke_input.h"
 #include "shared/device_info.h"
 #include "shared/service_names.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tova::Machine& machine = fuzz::BootedHandheld();

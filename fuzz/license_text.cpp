@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pages/agreement_page.h"
+#include "desktop/pages/agreement_page.h"
 #include "scratch_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

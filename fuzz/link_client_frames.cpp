@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "rapi/local_memory.h"
-#include "rapi/rapi.h"
-#include "rapi/wire.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/local_memory.h"
+#include "platform/rapi/rapi.h"
+#include "platform/rapi/wire.h"
 
 namespace {
 

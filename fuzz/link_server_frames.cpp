@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "booted_handheld.h"
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "scratch_folder.h"
 #include "state_folder.h"
-#include "tova/state_error.h"
+#include "emulator/state_error.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "scratch_folder.h"
-#include "tova/registry.h"
-#include "tova/state_error.h"
+#include "emulator/registry.h"
+#include "emulator/state_error.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <string>
 
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
-#include "desktop/rom_package.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
+#include "desktop/device/rom_package.h"
 #include "format/rom_package_key.h"
 #include "scratch_folder.h"
 #include "shared/segment_table.h"

@@ -1,4 +1,4 @@
-#include "desktop/critical_section.h"
+#include "desktop/device/critical_section.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
-#include "desktop/link_system.h"
-#include "desktop/rapi_calls.h"
-#include "platform/clock.h"
+#include "desktop/device/link_system.h"
+#include "desktop/device/rapi_calls.h"
+#include "platform/clock/clock.h"
 
 std::atomic<int32_t> g_bConnected{0};
 win32::CRITICAL_SECTION g_csRapi;

@@ -1,4 +1,4 @@
-#include "desktop/link_system.h"
+#include "desktop/device/link_system.h"
 
 #include <mutex>
 #include <system_error>

@@ -1,3 +1,3 @@
-#include "desktop/model_flag.h"
+#include "desktop/device/model_flag.h"
 
 std::atomic<int32_t> g_bAdvancedModel{0};

@@ -1,10 +1,10 @@
-#include "desktop/program_folder.h"
+#include "desktop/device/program_folder.h"
 
 #include <atomic>
 #include <new>
 #include <vector>
 
-#include "platform/system_services.h"
+#include "platform/system/system_services.h"
 
 namespace {
 

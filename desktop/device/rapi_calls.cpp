@@ -1,6 +1,6 @@
-#include "desktop/rapi_calls.h"
+#include "desktop/device/rapi_calls.h"
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "desktop/rom_package.h"
+#include "desktop/device/rom_package.h"
 
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
-#include "platform/system_services.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
+#include "platform/system/system_services.h"
 
 const char* RomPackagePattern(bool advanced) {
     return advanced ? "R47_NK_H*.img" : "R47_NK_L*.img";

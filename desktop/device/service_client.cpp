@@ -1,8 +1,8 @@
-#include "desktop/service_client.h"
+#include "desktop/device/service_client.h"
 
 #include <cstring>
 
-#include "rapi/local_memory.h"
+#include "platform/rapi/local_memory.h"
 #include "shared/service_names.h"
 
 namespace {

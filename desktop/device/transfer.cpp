@@ -1,17 +1,17 @@
-#include "desktop/transfer.h"
+#include "desktop/device/transfer.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
 
-#include "desktop/link.h"
-#include "desktop/program_folder.h"
-#include "desktop/rapi_calls.h"
-#include "desktop/rom_package.h"
-#include "desktop/update_messages.h"
-#include "platform/clock.h"
-#include "platform/system_services.h"
+#include "desktop/device/link.h"
+#include "desktop/device/program_folder.h"
+#include "desktop/device/rapi_calls.h"
+#include "desktop/device/rom_package.h"
+#include "desktop/device/update_messages.h"
+#include "platform/clock/clock.h"
+#include "platform/system/system_services.h"
 #include "shared/segment_table.h"
 
 namespace {

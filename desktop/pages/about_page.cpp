@@ -1,5 +1,5 @@
-#include "pages/about_page.h"
+#include "desktop/pages/about_page.h"
 
-#include "ui/resources.h"
+#include "platform/ui/resources.h"
 
 AboutPage::AboutPage() : ui::Page(ui::IDD_ABOUTBOX) {}

@@ -1,11 +1,11 @@
-#include "pages/agreement_page.h"
+#include "desktop/pages/agreement_page.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "desktop/link.h"
-#include "ui/dialog_host.h"
+#include "desktop/device/link.h"
+#include "platform/ui/dialog_host.h"
 
 bool ReadAgreementText(const char* path, char* buffer) {
     std::memset(buffer, 0, AGREEMENT_BUFFER_SIZE);

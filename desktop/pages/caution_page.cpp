@@ -1,5 +1,5 @@
-#include "pages/caution_page.h"
+#include "desktop/pages/caution_page.h"
 
-#include "ui/resources.h"
+#include "platform/ui/resources.h"
 
 CautionPage::CautionPage() : ui::Page(ui::IDD_CAUTION) {}

@@ -1,19 +1,19 @@
-#include "pages/device_info_page.h"
+#include "desktop/pages/device_info_page.h"
 
 #include <cstdio>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/rom_package.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/rom_package.h"
 #include "format/rom_package_header.h"
-#include "desktop/service_client.h"
-#include "desktop/transfer.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/transfer.h"
 #include "handheld_text.h"
-#include "pages/device_flags.h"
-#include "pages/language_table.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/language_table.h"
 #include "shared/configuration.h"
-#include "ui/dialog_host.h"
-#include "ui/string_table.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/string_table.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "pages/language_table.h"
+#include "desktop/pages/language_table.h"
 
-#include "ui/resources.h"
+#include "platform/ui/resources.h"
 
 namespace {
 

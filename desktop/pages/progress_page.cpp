@@ -1,15 +1,15 @@
-#include "pages/progress_page.h"
+#include "desktop/pages/progress_page.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "format/rom_package_header.h"
-#include "desktop/service_client.h"
-#include "desktop/update_messages.h"
-#include "platform/clock.h"
-#include "ui/dialog_host.h"
-#include "ui/string_table.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/update_messages.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/string_table.h"
 
 namespace {
 

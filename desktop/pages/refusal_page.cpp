@@ -1,9 +1,9 @@
-#include "pages/refusal_page.h"
+#include "desktop/pages/refusal_page.h"
 
-#include "desktop/service_client.h"
-#include "pages/device_flags.h"
-#include "ui/dialog_host.h"
-#include "ui/string_table.h"
+#include "desktop/device/service_client.h"
+#include "desktop/pages/device_flags.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/string_table.h"
 
 std::string RefusalReasons(const DeviceInfo& info) {
     std::string reasons;

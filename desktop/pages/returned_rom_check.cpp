@@ -1,9 +1,9 @@
-#include "pages/returned_rom_check.h"
+#include "desktop/pages/returned_rom_check.h"
 
 #include "format/rom_package_header.h"
-#include "desktop/service_client.h"
-#include "desktop/transfer.h"
-#include "desktop/update_messages.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/transfer.h"
+#include "desktop/device/update_messages.h"
 #include "worker_steps.h"
 
 int CheckReturnedRom(std::shared_ptr<UpdateWorkerContext> pagePtr, int32_t packageBuild) {

@@ -1,17 +1,17 @@
-#include "pages/update_worker.h"
+#include "desktop/pages/update_worker.h"
 
 #include <functional>
 #include <mutex>
 #include <string_view>
 
-#include "desktop/link.h"
-#include "desktop/service_client.h"
-#include "desktop/transfer.h"
-#include "desktop/update_messages.h"
-#include "pages/update_worker_testing.h"
-#include "ui/dialog_host.h"
+#include "desktop/device/link.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/transfer.h"
+#include "desktop/device/update_messages.h"
+#include "desktop/pages/update_worker_testing.h"
+#include "platform/ui/dialog_host.h"
 #include "worker_steps.h"
-#include "ui/string_table.h"
+#include "platform/ui/string_table.h"
 
 using update_worker_testing::Step;
 

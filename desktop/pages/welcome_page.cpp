@@ -1,13 +1,13 @@
-#include "pages/welcome_page.h"
+#include "desktop/pages/welcome_page.h"
 
-#include "desktop/model_flag.h"
-#include "desktop/service_client.h"
-#include "desktop/transfer.h"
-#include "pages/about_page.h"
-#include "platform/clock.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/transfer.h"
+#include "desktop/pages/about_page.h"
+#include "platform/clock/clock.h"
 #include "shared/configuration.h"
-#include "ui/dialog_host.h"
-#include "ui/string_table.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/string_table.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "pages/worker_thread.h"
+#include "desktop/pages/worker_thread.h"
 
 #include <algorithm>
 #include <system_error>
 #include <thread>
 
-#include "pages/update_worker_testing.h"
-#include "platform/clock.h"
+#include "desktop/pages/update_worker_testing.h"
+#include "platform/clock/clock.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "device/model_detection.h"
+#include "device/common/model_detection.h"
 
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 bool IsAdvancedModel() {
     for (;;) {

@@ -1,9 +1,9 @@
-#include "flasher/console.h"
+#include "device/flasher/console.h"
 
 #include <cstdarg>
 
-#include "flasher/console_font.h"
-#include "wince/hw.h"
+#include "device/flasher/console_font.h"
+#include "platform/wince/hw.h"
 
 uint32_t g_clearBase = kDrawingBase;
 uint32_t g_consoleColumn = 0;

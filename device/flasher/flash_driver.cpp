@@ -4,13 +4,13 @@
 // reference to anything outside it (the build checks): hardware accesses are inline,
 // there is no division, calls between the routines go through g_flashRoutines and the
 // console is reached through the absolute address in g_flashRoutines.printMark.
-#include "flasher/flash_driver.h"
+#include "device/flasher/flash_driver.h"
 
 #include "flash_poll.h"
-#include "flasher/console.h"
+#include "device/flasher/console.h"
 #include "reset_line.h"
-#include "wince/hw.h"
-#include "wince/hw_inline.h"
+#include "platform/wince/hw.h"
+#include "platform/wince/hw_inline.h"
 
 #define FLASH_ROUTINE __attribute__((section("velkor_flash_routines"), noinline))
 

@@ -1,8 +1,8 @@
 // Flash routines that the update path never calls: word programming, locking, block
 // geometry and the protection register.
 #include "flash_poll.h"
-#include "flasher/flash_driver.h"
-#include "wince/api.h"
+#include "device/flasher/flash_driver.h"
+#include "platform/wince/api.h"
 
 namespace {
 FlashOtpRoutine g_otpRoutine = nullptr;

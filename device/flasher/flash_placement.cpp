@@ -10,10 +10,10 @@
 // execute the handheld's RAM, keeps the entries where the routines were loaded.
 #include <cstring>
 
-#include "flasher/flash_driver.h"
-#include "flasher/console.h"
-#include "wince/hw.h"
-#include "wince/hw_inline.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/console.h"
+#include "platform/wince/hw.h"
+#include "platform/wince/hw_inline.h"
 
 extern "C" {
 extern const uint8_t __start_velkor_flash_routines[] __attribute__((visibility("hidden")));

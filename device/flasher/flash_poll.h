@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "flasher/flash_commands.h"
-#include "wince/hw_inline.h"
+#include "device/flasher/flash_commands.h"
+#include "platform/wince/hw_inline.h"
 
 // Reads `address` until both devices report bit 7 (ready, or buffer available after a
 // write-to-buffer request), at most `limit` times. The last word read goes to *status.

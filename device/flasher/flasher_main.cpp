@@ -1,16 +1,16 @@
 // Start-up of the flasher: choose the screen and the model's addresses, tell the firmware,
 // show the banner for a minute, take the processor for this thread and quieten the
 // hardware, then write the segments.
-#include "flasher/flasher_main.h"
+#include "device/flasher/flasher_main.h"
 
-#include "device/model_detection.h"
-#include "device/reserved_page.h"
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "flasher/update_sequence.h"
+#include "device/common/model_detection.h"
+#include "device/common/reserved_page.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/update_sequence.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // into it, one 16-bit row per line, bit 15 leftmost.
 #include <cstdint>
 
-#include "flasher/flasher_main.h"
+#include "device/flasher/flasher_main.h"
 
 namespace {
 

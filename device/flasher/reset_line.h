@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "wince/hw_inline.h"
+#include "platform/wince/hw_inline.h"
 
 inline constexpr uint32_t kGpioClearLowOffset = 0x24;      // GPCR0
 inline constexpr uint32_t kGpioDirectionLowOffset = 0x0C;  // GPDR0

@@ -1,9 +1,9 @@
-#include "flasher/segment_buffers.h"
+#include "device/flasher/segment_buffers.h"
 
-#include "flasher/flash_driver.h"
+#include "device/flasher/flash_driver.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 SegmentBufferTable g_segmentBuffers = {};
 uint32_t g_segmentBufferCount = 0;

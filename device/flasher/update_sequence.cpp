@@ -1,14 +1,14 @@
-#include "flasher/update_sequence.h"
+#include "device/flasher/update_sequence.h"
 
-#include "device/reserved_page.h"
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "flasher/segment_buffers.h"
+#include "device/common/reserved_page.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/segment_buffers.h"
 #include "reset_line.h"
 #include "shared/configuration.h"
 #include "shared/flash_map.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 char g_bufferPrintArea[kBufferPrintAreaBytes];
 uint32_t g_reservedRamPage = kAdvancedModel.reservedRamPage;

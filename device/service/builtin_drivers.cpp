@@ -1,6 +1,6 @@
-#include "service/builtin_drivers.h"
+#include "device/service/builtin_drivers.h"
 
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 const WCHAR BuiltInDriverKeys[kDriverKeySlots][kDriverKeySlotUnits] = {
     u"ExtConnDrv", u"FlshDrv", u"IrCOMM", u"IrDA",   u"sdmmcloader", u"Serial",

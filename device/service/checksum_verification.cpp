@@ -1,6 +1,6 @@
-#include "service/checksum_verification.h"
+#include "device/service/checksum_verification.h"
 
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 // Reads the open file whole into one buffer and checksums it; 0 for anything that keeps
 // the library from seeing every byte.

@@ -1,11 +1,11 @@
-#include "service/device_info_record.h"
+#include "device/service/device_info_record.h"
 
-#include "device/model_detection.h"
-#include "service/identity.h"
-#include "service/platform_info.h"
-#include "service/power.h"
-#include "service/wide_text.h"
-#include "wince/api.h"
+#include "device/common/model_detection.h"
+#include "device/service/identity.h"
+#include "device/service/platform_info.h"
+#include "device/service/power.h"
+#include "device/service/wide_text.h"
+#include "platform/wince/api.h"
 
 template <uint32_t N, uint32_t M>
 static void SetText(char16_t (&field)[N], const char16_t (&text)[M]) {

@@ -1,10 +1,10 @@
-#include "service/exports.h"
+#include "device/service/exports.h"
 
-#include "device/model_detection.h"
-#include "service/checksum_verification.h"
-#include "service/device_info_record.h"
-#include "service/invoke_input.h"
-#include "service/resets.h"
+#include "device/common/model_detection.h"
+#include "device/service/checksum_verification.h"
+#include "device/service/device_info_record.h"
+#include "device/service/invoke_input.h"
+#include "device/service/resets.h"
 
 // The RAPI service releases the input block; the output record passes to it with
 // *ppOutput and is never released here.

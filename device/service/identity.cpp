@@ -1,7 +1,7 @@
-#include "service/identity.h"
+#include "device/service/identity.h"
 
 #include "shared/device_identity.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 bool IsSupportedDevice() {
     BYTE id[kDeviceIdentifierBytes] = {};

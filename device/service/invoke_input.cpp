@@ -1,4 +1,4 @@
-#include "service/invoke_input.h"
+#include "device/service/invoke_input.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "service/platform_info.h"
+#include "device/service/platform_info.h"
 
-#include "service/device_info_record.h"
-#include "service/wide_text.h"
+#include "device/service/device_info_record.h"
+#include "device/service/wide_text.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 uint32_t QueryRomBuild() {
     DWORD selector = kPlatformInfoRomBuild;

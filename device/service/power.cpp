@@ -1,6 +1,6 @@
-#include "service/power.h"
+#include "device/service/power.h"
 
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 PowerStatus ReadPowerStatus() {
     SYSTEM_POWER_STATUS_EX2 status = {};

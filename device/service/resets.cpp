@@ -1,10 +1,10 @@
-#include "service/resets.h"
+#include "device/service/resets.h"
 
-#include "device/reserved_page.h"
-#include "service/builtin_drivers.h"
+#include "device/common/reserved_page.h"
+#include "device/service/builtin_drivers.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 // Each step reads the register afresh: the earlier steps change the pins it reflects.
 static void SetRegisterBits(uint32_t address, uint32_t mask) {

@@ -1,6 +1,6 @@
 // The version information of the module, readable with `readelf -p .tova_version HARLIX.DLL`:
 // alternating key and value strings.
-#include "service/version_info.h"
+#include "device/service/version_info.h"
 
 __attribute__((section(".tova_version"), used)) static const char kVersionInfo[] =
     "FileVersion\0" "1, 0, 7, 5\0"

@@ -1,4 +1,4 @@
-#include "tova/cpu/arm_cpu.h"
+#include "emulator/cpu/arm_cpu.h"
 
 #include <unicorn/unicorn.h>
 

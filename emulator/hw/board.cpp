@@ -1,4 +1,4 @@
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace tova::hw {
 

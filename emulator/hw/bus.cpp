@@ -1,4 +1,4 @@
-#include "tova/hw/bus.h"
+#include "emulator/hw/bus.h"
 
 #include <algorithm>
 #include <stdexcept>

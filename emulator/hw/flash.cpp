@@ -1,11 +1,11 @@
 // The flash chips' command state machines, as the bus drives them.
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace tova::hw {
 namespace {

@@ -26,7 +26,7 @@
 #include <span>
 #include <system_error>
 
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::hw {
 namespace {

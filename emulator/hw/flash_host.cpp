@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::hw {
 namespace {

@@ -1,7 +1,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tova/hw/display.h"
+#include "emulator/hw/display.h"
 
 namespace tova::hw {
 namespace {

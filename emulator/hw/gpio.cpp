@@ -1,4 +1,4 @@
-#include "tova/hw/gpio.h"
+#include "emulator/hw/gpio.h"
 
 #include <stdexcept>
 #include <string>

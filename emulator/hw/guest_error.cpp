@@ -1,4 +1,4 @@
-#include "tova/hw/guest_error.h"
+#include "emulator/hw/guest_error.h"
 
 #include <cinttypes>
 #include <cstdio>

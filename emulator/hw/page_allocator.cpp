@@ -1,4 +1,4 @@
-#include "tova/hw/page_allocator.h"
+#include "emulator/hw/page_allocator.h"
 
 #include <algorithm>
 #include <random>

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "tova/hw/display.h"
+#include "emulator/hw/display.h"
 
 namespace tova::hw {
 namespace {

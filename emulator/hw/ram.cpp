@@ -1,4 +1,4 @@
-#include "tova/hw/ram.h"
+#include "emulator/hw/ram.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "tova/hw/registers.h"
+#include "emulator/hw/registers.h"
 
 #include <stdexcept>
 #include <string>

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/clock.h"
-#include "tova/machine.h"
-#include "tova/object_store.h"
+#include "platform/clock/clock.h"
+#include "emulator/machine.h"
+#include "emulator/object_store.h"
 
 namespace tova::link {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 
 namespace tova {
 class Machine;

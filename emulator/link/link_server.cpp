@@ -1,4 +1,4 @@
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,11 +18,11 @@
 #include <thread>
 
 #include "link_faults.h"
-#include "rapi/wire.h"
+#include "platform/rapi/wire.h"
 #include "request_handlers.h"
 #include "server_counters.h"
 #include "server_session.h"
-#include "tova/machine.h"
+#include "emulator/machine.h"
 
 namespace tova::link {
 namespace {

@@ -3,14 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 #include "link_faults.h"
-#include "rapi/wire.h"
+#include "platform/rapi/wire.h"
 #include "server_counters.h"
 #include "server_session.h"
-#include "tova/machine.h"
-#include "tova/object_store.h"
-#include "wince/api.h"
+#include "emulator/machine.h"
+#include "emulator/object_store.h"
+#include "platform/wince/api.h"
 
 namespace tova::link {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace tova::link {
 

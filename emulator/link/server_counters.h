@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 
 namespace tova::link {
 

@@ -1,8 +1,8 @@
 #include "server_session.h"
 
-#include "rapi/wire.h"
-#include "tova/machine.h"
-#include "wince/api.h"
+#include "platform/rapi/wire.h"
+#include "emulator/machine.h"
+#include "platform/wince/api.h"
 
 namespace tova::link {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-#include "wince/types.h"
+#include "platform/wince/types.h"
 
 namespace tova {
 class Machine;

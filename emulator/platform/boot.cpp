@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "machine_impl.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/flash_map.h"
 
 namespace tova {

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <system_error>
 
-#include "tova/object_store.h"
-#include "wince/types.h"
+#include "emulator/object_store.h"
+#include "platform/wince/types.h"
 
 namespace tova {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace tova {
 

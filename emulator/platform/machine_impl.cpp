@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "local_heap.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/device_identity.h"
 #include "shared/flash_map.h"
 #include "shared/segment_table.h"

@@ -19,10 +19,10 @@
 #include "registry_handles.h"
 #include "shared/rom_identity.h"
 #include "state_folder.h"
-#include "tova/hw/board.h"
-#include "tova/machine.h"
-#include "tova/object_store.h"
-#include "tova/registry.h"
+#include "emulator/hw/board.h"
+#include "emulator/machine.h"
+#include "emulator/object_store.h"
+#include "emulator/registry.h"
 
 namespace tova {
 

@@ -2,7 +2,7 @@
 // host path is formed from it; each component is matched against the host folder's entries
 // case-insensitively, so a host path is only ever built from names that exist inside the
 // store or from a checked new name.
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 #include <algorithm>
 #include <fstream>

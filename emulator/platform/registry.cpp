@@ -1,8 +1,8 @@
 // The registry tree and its host-side operations.
-#include "tova/registry.h"
+#include "emulator/registry.h"
 
-#include "tova/object_store.h"  // SameName
-#include "wince/types.h"
+#include "emulator/object_store.h"  // SameName
+#include "platform/wince/types.h"
 
 namespace tova {
 

@@ -1,5 +1,5 @@
 // The registry as the ROM builds it on a cold boot.
-#include "tova/registry.h"
+#include "emulator/registry.h"
 
 #include <string>
 

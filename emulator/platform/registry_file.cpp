@@ -11,9 +11,9 @@
 #include <unordered_map>
 
 #include "text_escape.h"
-#include "tova/object_store.h"  // FoldCase
-#include "tova/registry.h"
-#include "tova/state_error.h"
+#include "emulator/object_store.h"  // FoldCase
+#include "emulator/registry.h"
+#include "emulator/state_error.h"
 
 namespace tova {
 

@@ -1,6 +1,6 @@
 #include "registry_handles.h"
 
-#include "wince/types.h"
+#include "platform/wince/types.h"
 
 namespace tova {
 

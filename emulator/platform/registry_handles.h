@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 
-#include "tova/registry.h"
+#include "emulator/registry.h"
 
 namespace tova {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "text_escape.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace tova {
 

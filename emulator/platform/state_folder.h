@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tova/machine.h"
+#include "emulator/machine.h"
 
 namespace tova {
 

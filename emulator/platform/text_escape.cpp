@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstddef>
 
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace tova {
 

@@ -5,9 +5,9 @@
 
 #include "handheld_fixture.h"
 #include "shared/configuration.h"
-#include "tova/hw/board.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "emulator/hw/board.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 namespace tova::testing {
 namespace {

@@ -2,7 +2,7 @@
 // writing, truncation, deletion, refused names.
 #include "file_table.h"
 #include "handheld_fixture.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 namespace tova::testing {
 namespace {

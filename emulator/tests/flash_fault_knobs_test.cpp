@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "handheld_fixture.h"
-#include "tova/hw/board.h"
-#include "wince/hw.h"
+#include "emulator/hw/board.h"
+#include "platform/wince/hw.h"
 
 namespace tova::testing {
 namespace {

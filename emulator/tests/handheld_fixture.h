@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/rom_identity.h"
 #include "temp_folder.h"
-#include "tova/machine.h"
-#include "tova/object_store.h"
-#include "tova/registry.h"
+#include "emulator/machine.h"
+#include "emulator/object_store.h"
+#include "emulator/registry.h"
 
 namespace tova::testing {
 

@@ -1,9 +1,9 @@
 // KernelIoControl: the identifier, the reboot, the model and platform queries, the garbage
 // knob of the model query, and failure for anything else.
-#include "device/model_detection.h"
+#include "device/common/model_detection.h"
 #include "handheld_fixture.h"
 #include "shared/device_identity.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 namespace tova::testing {
 namespace {

@@ -1,6 +1,6 @@
 // The object store: which handheld paths are accepted, that nothing outside the store's
 // folder is ever touched, and that names differing only in case are one file.
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // physical addresses, thread priorities, Sleep after masking, and debug output.
 #include "handheld_fixture.h"
 #include "shared/configuration.h"
-#include "tova/hw/page_allocator.h"
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "emulator/hw/page_allocator.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 namespace tova::testing {
 namespace {

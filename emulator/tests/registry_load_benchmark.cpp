@@ -10,7 +10,7 @@
 #include <string>
 
 #include "text_escape.h"
-#include "tova/registry.h"
+#include "emulator/registry.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "handheld_fixture.h"
-#include "tova/state_error.h"
-#include "wince/api.h"
+#include "emulator/state_error.h"
+#include "platform/wince/api.h"
 
 namespace tova::testing {
 namespace {

@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "handheld_fixture.h"
-#include "tova/hw/board.h"
-#include "tova/state_error.h"
+#include "emulator/hw/board.h"
+#include "emulator/state_error.h"
 
 namespace tova::testing {
 namespace {

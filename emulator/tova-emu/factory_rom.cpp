@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "arguments.h"
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"
 

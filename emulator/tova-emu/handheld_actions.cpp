@@ -9,8 +9,8 @@
 #include "link_fault_knobs.h"
 #include "shared/flash_map.h"
 #include "shared/rom_identity.h"
-#include "tova/hw/board.h"
-#include "tova/object_store.h"
+#include "emulator/hw/board.h"
+#include "emulator/object_store.h"
 
 namespace tova::emu {
 

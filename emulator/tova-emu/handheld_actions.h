@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tova/machine.h"
+#include "emulator/machine.h"
 
 namespace tova::link {
 class LinkServer;

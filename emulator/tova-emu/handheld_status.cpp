@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "handheld_actions.h"
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::emu {
 

@@ -31,8 +31,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tova/hw/display.h"
-#include "tova/machine.h"
+#include "emulator/hw/display.h"
+#include "emulator/machine.h"
 
 namespace tova::emu {
 

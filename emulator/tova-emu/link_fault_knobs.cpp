@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "arguments.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace tova::emu {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 
 namespace tova::emu {
 

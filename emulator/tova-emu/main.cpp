@@ -6,7 +6,7 @@
 
 #include "arguments.h"
 #include "commands.h"
-#include "tova/state_error.h"
+#include "emulator/state_error.h"
 #include "view_window.h"
 #if TOVA_EMU_WITH_QT
 #include "qt/view_window_qt.h"

@@ -12,9 +12,9 @@
 #include "commands.h"
 #include "control_channel.h"
 #include "handheld_actions.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "state_folder.h"
-#include "tova/link/link_server.h"
+#include "emulator/link/link_server.h"
 #include "view_window.h"
 
 namespace tova::emu {

@@ -6,7 +6,7 @@
 
 #include "debug_format.h"
 #include "platform_call.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 extern "C" void NKDbgPrintfW(LPCWSTR lpszFmt, ...) {
     tova::PlatformCall call;

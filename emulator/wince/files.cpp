@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "platform_call.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 using tova::OpenFile;
 using tova::PlatformCall;

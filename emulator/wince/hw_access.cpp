@@ -1,7 +1,7 @@
 // The hardware accessors: each access goes to the active machine's bus. Without a machine
 // reads answer all ones, as a floating bus would, and writes go nowhere.
 #include "platform_call.h"
-#include "wince/hw.h"
+#include "platform/wince/hw.h"
 
 using tova::PlatformCall;
 

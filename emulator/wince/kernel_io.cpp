@@ -4,7 +4,7 @@
 
 #include "platform_call.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 using tova::MachineImpl;
 

@@ -7,8 +7,8 @@
 
 #include "local_heap.h"
 #include "platform_call.h"
-#include "tova/hw/page_allocator.h"
-#include "wince/api.h"
+#include "emulator/hw/page_allocator.h"
+#include "platform/wince/api.h"
 
 using tova::PlatformCall;
 using tova::SetThreadError;

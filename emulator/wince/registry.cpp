@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform_call.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 using tova::PlatformCall;
 using tova::RegKey;

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "platform_call.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 namespace {
 

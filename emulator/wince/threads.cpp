@@ -1,9 +1,9 @@
 // Thread priorities (recorded) and Sleep on the scaled clock. A Sleep after interrupts were
 // masked is counted as a violation: with IRQs off the scheduler tick that would end it
 // never comes.
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "platform_call.h"
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/system_services.h"
+#include "platform/system/system_services.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The link failing while setup copies the new ROM to the handheld, and a copied segment
 // found damaged: the update stops before anything is flashed and the old ROM stays.
 #include "end_to_end_fixture.h"
-#include "ui/string_table.h"
+#include "platform/ui/string_table.h"
 
 namespace e2e {
 namespace {

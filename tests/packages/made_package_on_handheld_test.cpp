@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <sstream>
 
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
-#include "desktop/service_client.h"
-#include "desktop/transfer.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
+#include "desktop/device/service_client.h"
+#include "desktop/device/transfer.h"
 #include "handheld_link_fixture.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "rompkg.h"
 #include "shared/segment_table.h"
 

@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "program_files.h"
-#include "ui/string_table.h"
-#include "ui/transcript.h"
+#include "platform/ui/string_table.h"
+#include "platform/ui/transcript.h"
 
 namespace e2e {
 namespace fs = std::filesystem;

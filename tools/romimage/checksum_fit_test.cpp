@@ -1,4 +1,4 @@
-#include "romimage/checksum_fit.h"
+#include "tools/romimage/checksum_fit.h"
 
 #include <gtest/gtest.h>
 

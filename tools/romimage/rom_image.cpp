@@ -1,10 +1,10 @@
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 
 #include <cstring>
 #include <stdexcept>
 
 #include "format/rom_package_key.h"
-#include "romimage/checksum_fit.h"
+#include "tools/romimage/checksum_fit.h"
 #include "format/segment_checksum.h"
 #include "shared/configuration.h"
 #include "shared/rom_identity.h"

@@ -1,4 +1,4 @@
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 
 #include <gtest/gtest.h>
 

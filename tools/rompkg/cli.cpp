@@ -5,7 +5,7 @@
 
 #include "make.h"
 #include "rompkg.h"
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 
 namespace rompkg {
 namespace {

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "rompkg.h"
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 
 namespace rompkg {
 

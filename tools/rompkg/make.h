@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 
 namespace rompkg {
 

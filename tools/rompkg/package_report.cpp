@@ -11,7 +11,7 @@
 
 #include "format/rom_package_header.h"
 #include "format/rom_package_key.h"
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 #include "rompkg.h"
 #include "format/segment_checksum.h"
 #include "shared/configuration.h"

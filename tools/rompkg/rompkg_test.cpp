@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "format/rom_package_header.h"
-#include "romimage/rom_image.h"
+#include "tools/romimage/rom_image.h"
 #include "shared/rom_identity.h"
 #include "shared/segment_table.h"
 

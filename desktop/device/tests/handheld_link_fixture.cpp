@@ -6,12 +6,12 @@
 #include <cstring>
 #include <fstream>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
-#include "platform/clock.h"
-#include "rapi/rapi.h"
-#include "tova/object_store.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/rapi.h"
+#include "emulator/object_store.h"
 
 namespace transfer_testing {
 

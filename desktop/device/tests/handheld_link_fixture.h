@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "romimage/rom_image.h"
-#include "tova/link/link_server.h"
-#include "tova/machine.h"
-#include "ui/message_target.h"
+#include "tools/romimage/rom_image.h"
+#include "emulator/link/link_server.h"
+#include "emulator/machine.h"
+#include "platform/ui/message_target.h"
 
 namespace transfer_testing {
 

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <thread>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "link_testing.h"
-#include "desktop/rapi_calls.h"
-#include "desktop/service_client.h"
+#include "desktop/device/rapi_calls.h"
+#include "desktop/device/service_client.h"
 #include "handheld_fixture.h"
 #include "link_state_fixture.h"
-#include "platform/clock.h"
-#include "rapi/local_memory.h"
-#include "tova/object_store.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/local_memory.h"
+#include "emulator/object_store.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <thread>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "link_testing.h"
 #include "link_state_fixture.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <thread>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "link_testing.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace desktop_link_test {
 

@@ -3,8 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "desktop/link.h"
-#include "desktop/link_system.h"
+#include "desktop/device/link.h"
+#include "desktop/device/link_system.h"
 
 namespace link_testing {
 namespace {

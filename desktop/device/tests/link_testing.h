@@ -1,4 +1,4 @@
-// The link monitor under a test's control: its link system replaced (desktop/link_system.h)
+// The link monitor under a test's control: its link system replaced (desktop/device/link_system.h)
 // by one that counts and can hold up its threads, and the monitor put back as a fresh
 // program has it. Linked into every test that runs the monitor.
 #pragma once
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 
 namespace link_testing {
 

@@ -1,5 +1,5 @@
-#include "desktop/program_folder.h"
-#include "platform/system_services.h"
+#include "desktop/device/program_folder.h"
+#include "platform/system/system_services.h"
 
 #include <gtest/gtest.h>
 

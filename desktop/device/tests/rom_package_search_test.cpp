@@ -1,4 +1,4 @@
-#include "desktop/rom_package.h"
+#include "desktop/device/rom_package.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 #include <unistd.h>
 #endif
 
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
-#include "platform/system_services.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
+#include "platform/system/system_services.h"
 
 namespace {
 

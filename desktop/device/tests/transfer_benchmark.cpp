@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "desktop/program_folder.h"
-#include "desktop/transfer.h"
+#include "desktop/device/program_folder.h"
+#include "desktop/device/transfer.h"
 #include "handheld_link_fixture.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/segment_table.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The transfer engine against an emulated handheld over its real link.
-#include "desktop/transfer.h"
+#include "desktop/device/transfer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,14 +10,14 @@
 #include <atomic>
 #include <chrono>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/update_messages.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/update_messages.h"
 #include "handheld_link_fixture.h"
-#include "platform/clock.h"
-#include "romimage/rom_image.h"
+#include "platform/clock/clock.h"
+#include "tools/romimage/rom_image.h"
 #include "shared/segment_table.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace transfer_testing {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "desktop/model_flag.h"
-#include "pages/device_flags.h"
-#include "pages/device_info_page.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/device_info_page.h"
 
 namespace {
 

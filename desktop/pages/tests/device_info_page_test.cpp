@@ -2,12 +2,12 @@
 // it sets and whether Next is usable, for handhelds of every kind the checks tell apart.
 #include <gtest/gtest.h>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/transfer.h"
-#include "pages/device_flags.h"
-#include "pages/device_info_page.h"
-#include "ui/resources.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/transfer.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/device_info_page.h"
+#include "platform/ui/resources.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {

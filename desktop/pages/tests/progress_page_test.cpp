@@ -7,20 +7,20 @@
 #include <future>
 #include <string>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/rapi_calls.h"
-#include "desktop/transfer.h"
-#include "desktop/update_messages.h"
-#include "pages/progress_page.h"
-#include "pages/update_worker.h"
-#include "pages/update_worker_testing.h"
-#include "platform/clock.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/rapi_calls.h"
+#include "desktop/device/transfer.h"
+#include "desktop/device/update_messages.h"
+#include "desktop/pages/progress_page.h"
+#include "desktop/pages/update_worker.h"
+#include "desktop/pages/update_worker_testing.h"
+#include "platform/clock/clock.h"
 #include "shared/segment_table.h"
-#include "tova/object_store.h"
-#include "ui/dialog_host.h"
-#include "ui/resources.h"
-#include "ui/string_table.h"
+#include "emulator/object_store.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/string_table.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "desktop/model_flag.h"
-#include "tova/machine.h"
+#include "desktop/device/model_flag.h"
+#include "emulator/machine.h"
 #include "setup_process_fixture.h"
 
 namespace wizard_test {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "tova/machine.h"
-#include "ui/dialog_template.h"
-#include "ui/qt/qt_ui_host.h"
+#include "emulator/machine.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/qt/qt_ui_host.h"
 #include "qt_test_support.h"
 #include "setup_process_fixture.h"
 

@@ -5,17 +5,17 @@
 #include <optional>
 #include <string>
 
-#include "desktop/link.h"
-#include "desktop/model_flag.h"
-#include "desktop/transfer.h"
-#include "pages/agreement_page.h"
-#include "pages/caution_page.h"
-#include "pages/device_flags.h"
-#include "pages/refusal_page.h"
-#include "pages/welcome_page.h"
-#include "platform/clock.h"
-#include "ui/resources.h"
-#include "ui/string_table.h"
+#include "desktop/device/link.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/transfer.h"
+#include "desktop/pages/agreement_page.h"
+#include "desktop/pages/caution_page.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/refusal_page.h"
+#include "desktop/pages/welcome_page.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/string_table.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {

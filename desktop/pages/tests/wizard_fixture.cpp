@@ -7,22 +7,22 @@
 #include <map>
 #include <mutex>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "link_testing.h"
-#include "desktop/model_flag.h"
-#include "desktop/program_folder.h"
+#include "desktop/device/model_flag.h"
+#include "desktop/device/program_folder.h"
 #include "format/rom_package_key.h"
-#include "desktop/transfer.h"
-#include "pages/device_flags.h"
-#include "pages/update_worker.h"
-#include "pages/update_worker_testing.h"
-#include "platform/clock.h"
-#include "rapi/rapi.h"
-#include "romimage/rom_image.h"
+#include "desktop/device/transfer.h"
+#include "desktop/pages/device_flags.h"
+#include "desktop/pages/update_worker.h"
+#include "desktop/pages/update_worker_testing.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/rapi.h"
+#include "tools/romimage/rom_image.h"
 #include "shared/configuration.h"
 #include "shared/device_identity.h"
 #include "shared/rom_identity.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace wizard_test {
 

@@ -16,10 +16,10 @@
 
 #include "handheld_link_fixture.h"
 #include "handheld_watchdog.h"
-#include "tova/link/link_server.h"
-#include "tova/machine.h"
-#include "ui/driver.h"
-#include "ui/headless_host.h"
+#include "emulator/link/link_server.h"
+#include "emulator/machine.h"
+#include "platform/ui/driver.h"
+#include "platform/ui/headless_host.h"
 #include "wizard_app.h"
 
 namespace wizard_test {

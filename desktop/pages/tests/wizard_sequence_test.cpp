@@ -4,12 +4,12 @@
 
 #include <filesystem>
 
-#include "desktop/link.h"
+#include "desktop/device/link.h"
 #include "link_testing.h"
-#include "pages/device_flags.h"
-#include "platform/clock.h"
-#include "ui/resources.h"
-#include "ui/string_table.h"
+#include "desktop/pages/device_flags.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/string_table.h"
 #include "wizard_fixture.h"
 
 namespace wizard_test {

@@ -19,7 +19,7 @@ namespace {
 const std::set<std::string>& PlatformFunctions() {
     static const std::set<std::string> names = {
 #define TOVA_WINCE_FUNCTION(name) #name,
-#include "wince/api_functions.def"
+#include "platform/wince/api_functions.def"
 #undef TOVA_WINCE_FUNCTION
     };
     return names;

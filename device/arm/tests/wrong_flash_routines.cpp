@@ -3,7 +3,7 @@
 // only by the test that expects the build's check to refuse it.
 #include <cstdint>
 
-#include "wince/hw.h"
+#include "platform/wince/hw.h"
 
 __attribute__((section("velkor_flash_routines"), noinline)) uint32_t WrongEraseBlock(
     uint32_t blockAddress) {

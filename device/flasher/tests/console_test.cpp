@@ -5,8 +5,8 @@
 #include <string>
 
 #include "handheld.h"
-#include "flasher/console.h"
-#include "flasher/console_font.h"
+#include "device/flasher/console.h"
+#include "device/flasher/console_font.h"
 #include "screen_text.h"
 
 namespace flasher_test {

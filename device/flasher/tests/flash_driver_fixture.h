@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
 #include "handheld.h"
 #include "screen_text.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "handheld.h"
-#include "flasher/flash_driver.h"
+#include "device/flasher/flash_driver.h"
 #include "shared/configuration.h"
 
 namespace flasher_test {

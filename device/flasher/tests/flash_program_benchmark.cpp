@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "flasher/flash_driver.h"
+#include "device/flasher/flash_driver.h"
 #include "handheld.h"
 #include "shared/flash_map.h"
 

@@ -3,15 +3,15 @@
 // segment files are present, so nothing is flashed and the handheld is not reset.
 #include <gtest/gtest.h>
 
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "flasher/flasher_main.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/flasher_main.h"
 #include "handheld.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "screen_text.h"
-#include "tova/hw/board.h"
-#include "tova/object_store.h"
-#include "wince/ioctl.h"
+#include "emulator/hw/board.h"
+#include "emulator/object_store.h"
+#include "platform/wince/ioctl.h"
 
 namespace flasher_test {
 namespace {

@@ -8,13 +8,13 @@
 #include <iterator>
 #include <mutex>
 
-#include "flasher/console.h"
+#include "device/flasher/console.h"
 #include "handheld.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "screen_text.h"
 #include "shared/flash_map.h"
-#include "tova/hw/board.h"
-#include "tova/object_store.h"
+#include "emulator/hw/board.h"
+#include "emulator/object_store.h"
 
 namespace flasher_test {
 namespace {

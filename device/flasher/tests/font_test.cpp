@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "flasher/console_font.h"
+#include "device/flasher/console_font.h"
 
 namespace {
 

@@ -9,15 +9,15 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "flasher/segment_buffers.h"
-#include "flasher/update_sequence.h"
-#include "platform/clock.h"
-#include "romimage/rom_image.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/segment_buffers.h"
+#include "device/flasher/update_sequence.h"
+#include "platform/clock/clock.h"
+#include "tools/romimage/rom_image.h"
 #include "shared/flash_map.h"
 #include "shared/rom_identity.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace flasher_test {
 

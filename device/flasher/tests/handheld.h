@@ -13,8 +13,8 @@
 
 #include "handheld_watchdog.h"
 #include "shared/segment_table.h"
-#include "tova/hw/board.h"
-#include "tova/machine.h"
+#include "emulator/hw/board.h"
+#include "emulator/machine.h"
 
 namespace flasher_test {
 

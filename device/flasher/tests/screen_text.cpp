@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "flasher/console.h"
-#include "flasher/console_font.h"
+#include "device/flasher/console.h"
+#include "device/flasher/console_font.h"
 
 namespace flasher_test {
 

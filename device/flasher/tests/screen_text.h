@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tova/hw/display.h"
+#include "emulator/hw/display.h"
 
 namespace flasher_test {
 

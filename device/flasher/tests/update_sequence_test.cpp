@@ -6,17 +6,17 @@
 #include <map>
 #include <set>
 
-#include "flasher/console.h"
-#include "flasher/flash_driver.h"
-#include "flasher/segment_buffers.h"
-#include "flasher/update_sequence.h"
+#include "device/flasher/console.h"
+#include "device/flasher/flash_driver.h"
+#include "device/flasher/segment_buffers.h"
+#include "device/flasher/update_sequence.h"
 #include "handheld.h"
 #include "screen_text.h"
 #include "shared/configuration.h"
 #include "shared/flash_map.h"
-#include "tova/hw/board.h"
-#include "tova/object_store.h"
-#include "wince/api.h"
+#include "emulator/hw/board.h"
+#include "emulator/object_store.h"
+#include "platform/wince/api.h"
 
 namespace flasher_test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "emulated_handheld.h"
 #include "segment_files.h"
-#include "service/checksum_verification.h"
+#include "device/service/checksum_verification.h"
 
 namespace harlix_test {
 namespace {

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "emulated_handheld.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/configuration.h"
-#include "tova/hw/gpio.h"
-#include "tova/object_store.h"
-#include "tova/registry.h"
+#include "emulator/hw/gpio.h"
+#include "emulator/object_store.h"
+#include "emulator/registry.h"
 
 namespace harlix_test {
 namespace {

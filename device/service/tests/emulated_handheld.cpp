@@ -9,10 +9,10 @@
 #include <iterator>
 #include <unistd.h>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "shared/service_names.h"
-#include "tova/object_store.h"
-#include "wince/api.h"
+#include "emulator/object_store.h"
+#include "platform/wince/api.h"
 
 namespace harlix_test {
 

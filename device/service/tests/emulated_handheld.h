@@ -11,8 +11,8 @@
 
 #include "handheld_watchdog.h"
 #include "shared/rom_identity.h"
-#include "tova/machine.h"
-#include "wince/types.h"
+#include "emulator/machine.h"
+#include "platform/wince/types.h"
 
 namespace harlix_test {
 

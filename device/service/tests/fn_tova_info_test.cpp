@@ -10,8 +10,8 @@
 #include "device_info_bytes.h"
 #include "emulated_handheld.h"
 #include "shared/configuration.h"
-#include "wince/api.h"
-#include "wince/ioctl.h"
+#include "platform/wince/api.h"
+#include "platform/wince/ioctl.h"
 
 namespace harlix_test {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "service/invoke_input.h"
+#include "device/service/invoke_input.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "service/version_info.h"
+#include "device/service/version_info.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 
 #include "device_info_bytes.h"
 #include "emulated_handheld.h"
-#include "rapi/local_memory.h"
-#include "rapi/rapi.h"
+#include "platform/rapi/local_memory.h"
+#include "platform/rapi/rapi.h"
 #include "segment_files.h"
 #include "shared/service_names.h"
-#include "tova/link/link_server.h"
-#include "tova/object_store.h"
-#include "tova/registry.h"
+#include "emulator/link/link_server.h"
+#include "emulator/object_store.h"
+#include "emulator/registry.h"
 
 namespace harlix_test {
 namespace {

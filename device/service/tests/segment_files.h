@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "format/segment_checksum.h"
-#include "tova/machine.h"
-#include "tova/object_store.h"
+#include "emulator/machine.h"
+#include "emulator/object_store.h"
 
 namespace harlix_test {
 

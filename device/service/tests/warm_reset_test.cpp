@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "emulated_handheld.h"
-#include "service/builtin_drivers.h"
-#include "tova/object_store.h"
-#include "tova/registry.h"
+#include "device/service/builtin_drivers.h"
+#include "emulator/object_store.h"
+#include "emulator/registry.h"
 
 namespace harlix_test {
 namespace {

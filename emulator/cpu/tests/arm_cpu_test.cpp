@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "shared/configuration.h"
-#include "tova/cpu/arm_cpu.h"
+#include "emulator/cpu/arm_cpu.h"
 
 namespace tova::cpu {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "flash_sequences.h"
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace tova::hw::test {
 namespace {

@@ -1,9 +1,9 @@
 // The bus: windows, widths, host pointers and the guest-error log.
 #include <gtest/gtest.h>
 
-#include "tova/hw/bus.h"
-#include "tova/hw/ram.h"
-#include "tova/hw/registers.h"
+#include "emulator/hw/bus.h"
+#include "emulator/hw/ram.h"
+#include "emulator/hw/registers.h"
 
 namespace tova::hw::test {
 namespace {

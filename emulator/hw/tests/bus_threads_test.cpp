@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "flash_sequences.h"
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace tova::hw::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace tova::hw::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace {
 

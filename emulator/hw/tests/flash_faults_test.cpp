@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "flash_fixture.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace tova::hw::test {
 namespace {

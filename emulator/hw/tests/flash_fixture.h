@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "flash_sequences.h"
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::hw::test {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "shared/segment_table.h"
-#include "tova/hw/flash.h"
+#include "emulator/hw/flash.h"
 
 namespace {
 

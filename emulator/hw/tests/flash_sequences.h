@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "shared/flash_map.h"
-#include "tova/hw/bus.h"
+#include "emulator/hw/bus.h"
 
 namespace tova::hw::test {
 

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "tova/hw/bus.h"
-#include "tova/hw/gpio.h"
+#include "emulator/hw/bus.h"
+#include "emulator/hw/gpio.h"
 
 namespace tova::hw::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "shared/configuration.h"
-#include "tova/hw/board.h"
+#include "emulator/hw/board.h"
 
 namespace tova::hw::test {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "shared/configuration.h"
 #include "shared/rom_identity.h"
-#include "tova/object_store.h"
+#include "emulator/object_store.h"
 
 namespace link_test {
 

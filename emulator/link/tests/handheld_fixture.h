@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tova/link/link_server.h"
-#include "tova/machine.h"
+#include "emulator/link/link_server.h"
+#include "emulator/machine.h"
 
 namespace link_test {
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "linked_desktop.h"
-#include "rapi/wire.h"
-#include "tova/object_store.h"
+#include "platform/rapi/wire.h"
+#include "emulator/object_store.h"
 
 namespace {
 

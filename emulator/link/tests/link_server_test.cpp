@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "linked_desktop.h"
-#include "platform/clock.h"
-#include "rapi/local_memory.h"
-#include "rapi/rapi.h"
-#include "rapi/wire.h"
-#include "tova/object_store.h"
-#include "wince/api.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/local_memory.h"
+#include "platform/rapi/rapi.h"
+#include "platform/rapi/wire.h"
+#include "emulator/object_store.h"
+#include "platform/wince/api.h"
 
 namespace {
 

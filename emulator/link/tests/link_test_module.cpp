@@ -14,7 +14,7 @@
 //   Echo            hands back a copy of its input
 #include <cstring>
 
-#include "wince/api.h"
+#include "platform/wince/api.h"
 
 #define LINK_TEST_EXPORT extern "C" __attribute__((visibility("default")))
 

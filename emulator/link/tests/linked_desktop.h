@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "handheld_fixture.h"
-#include "platform/clock.h"
-#include "rapi/rapi.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/rapi.h"
 
 namespace link_test {
 

@@ -14,9 +14,9 @@
 
 #include "few_descriptors.h"
 #include "handheld_fixture.h"
-#include "platform/clock.h"
-#include "rapi/rapi.h"
-#include "rapi/wire.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/rapi.h"
+#include "platform/rapi/wire.h"
 
 namespace {
 

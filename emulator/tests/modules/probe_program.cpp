@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "wince/api.h"
-#include "wince/hw.h"
+#include "platform/wince/api.h"
+#include "platform/wince/hw.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/clock.h"
-#include "tova/hw/flash.h"
+#include "platform/clock/clock.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::testing {
 

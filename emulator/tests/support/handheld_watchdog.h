@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "tova/machine.h"
+#include "emulator/machine.h"
 
 namespace tova::testing {
 

@@ -9,7 +9,7 @@
 #include <future>
 #include <memory>
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 #include "tova_emu_program.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include "arguments.h"
 #include "handheld_actions.h"
 #include "handheld_fixture.h"
-#include "platform/clock.h"
-#include "tova/object_store.h"
+#include "platform/clock/clock.h"
+#include "emulator/object_store.h"
 
 namespace tova::link {
 // Faults in a failed expectation, readable.

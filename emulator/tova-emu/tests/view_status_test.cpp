@@ -7,9 +7,9 @@
 #include "handheld_actions.h"
 #include "handheld_fixture.h"
 #include "handheld_status.h"
-#include "platform/clock.h"
-#include "tova/hw/display.h"
-#include "tova/hw/flash.h"
+#include "platform/clock/clock.h"
+#include "emulator/hw/display.h"
+#include "emulator/hw/flash.h"
 
 namespace tova::emu {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 
 namespace rapi {
 namespace {

@@ -1,8 +1,8 @@
 // The remote API as a client of the emulated handheld's link server: the same calls as
-// rapi/rapi.h, which forwards to them unless the desktop's own remote API library is used.
+// platform/rapi/rapi.h, which forwards to them unless the desktop's own remote API library is used.
 #pragma once
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 
 namespace rapi::link {
 

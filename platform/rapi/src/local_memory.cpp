@@ -1,4 +1,4 @@
-#include "rapi/local_memory.h"
+#include "platform/rapi/local_memory.h"
 
 #include <cstdlib>
 #include <cstring>

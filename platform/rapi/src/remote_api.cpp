@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "endpoint.h"
-#include "platform/clock.h"
-#include "rapi/local_memory.h"
-#include "rapi/wire.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/local_memory.h"
+#include "platform/rapi/wire.h"
 #include "session.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The remote API's entry points: each forwards to the implementation chosen for the program.
-#include "rapi/local_memory.h"
-#include "rapi/rapi.h"
+#include "platform/rapi/local_memory.h"
+#include "platform/rapi/rapi.h"
 #include "remote_api_provider.h"
 
 using rapi::SelectedRemoteApi;

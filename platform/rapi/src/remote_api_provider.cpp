@@ -4,7 +4,7 @@
 #include <string>
 
 #include "link_api.h"
-#include "platform/system_services.h"
+#include "platform/system/system_services.h"
 
 namespace rapi {
 namespace {

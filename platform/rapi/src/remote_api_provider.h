@@ -4,7 +4,7 @@
 // the debug output.
 #pragma once
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 
 namespace rapi {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
-#include "rapi/wire.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/wire.h"
 #include "socket.h"
 
 namespace rapi {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "endpoint.h"
-#include "rapi/wire.h"
+#include "platform/rapi/wire.h"
 
 namespace rapi {
 

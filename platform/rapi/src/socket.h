@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "endpoint.h"
-#include "rapi/wire.h"
+#include "platform/rapi/wire.h"
 
 namespace rapi::net {
 

@@ -1,4 +1,4 @@
-#include "rapi/wire.h"
+#include "platform/rapi/wire.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "rapi/rapi.h"
+#include "platform/rapi/rapi.h"
 
 #ifdef _WIN32
 // The Windows C library spells these differently; an empty value removes the variable.

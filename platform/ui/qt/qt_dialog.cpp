@@ -1,4 +1,4 @@
-#include "ui/qt/qt_dialog.h"
+#include "platform/ui/qt/qt_dialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/qt/qt_ui_host.h"
-#include "ui/transcript.h"
+#include "platform/ui/qt/qt_ui_host.h"
+#include "platform/ui/transcript.h"
 
 namespace ui::qt {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/qt/qt_ui_host.h"
+#include "platform/ui/qt/qt_ui_host.h"
 
 #include <QAction>
 #include <QFontMetrics>
@@ -12,14 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/clock.h"
-#include "ui/artwork.h"
-#include "ui/dialog_template.h"
-#include "ui/page.h"
-#include "ui/qt/qt_dialog.h"
-#include "ui/qt_host.h"
-#include "ui/qt_host_options.h"
-#include "ui/text_encoding.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/artwork.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/page.h"
+#include "platform/ui/qt/qt_dialog.h"
+#include "platform/ui/qt_host.h"
+#include "platform/ui/qt/qt_host_options.h"
+#include "platform/ui/text_encoding.h"
 
 namespace ui::qt {
 namespace {

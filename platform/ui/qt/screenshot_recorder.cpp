@@ -1,11 +1,11 @@
-#include "ui/qt/screenshot_recorder.h"
+#include "platform/ui/qt/screenshot_recorder.h"
 
 #include <QPixmap>
 #include <QWidget>
 
 #include <cstdio>
 
-#include "ui/screenshot_names.h"
+#include "platform/ui/screenshot_names.h"
 
 namespace ui::qt {
 

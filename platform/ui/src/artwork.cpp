@@ -1,12 +1,12 @@
 // A handheld with a flash chip on its screen and an arrow writing into it: drawn with a
 // handful of flat colours so that the icon keeps to a 256-colour palette and the bitmap
 // stays plain 24-bit colour (every pixel opaque).
-#include "ui/artwork.h"
+#include "platform/ui/artwork.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "ui/resources.h"
+#include "platform/ui/resources.h"
 
 namespace ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/dialog_model.h"
+#include "platform/ui/dialog_model.h"
 
 #include "progress_bar.h"
 

@@ -1,4 +1,4 @@
-#include "ui/dialog_state.h"
+#include "platform/ui/dialog_state.h"
 
 namespace ui {
 

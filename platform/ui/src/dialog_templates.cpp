@@ -1,6 +1,6 @@
 // The wizard's dialog templates. Where a page's layout is not fixed elsewhere the
 // rectangles follow an ordinary installer page: text top left, buttons along the bottom.
-#include "ui/dialog_template.h"
+#include "platform/ui/dialog_template.h"
 
 #include <array>
 

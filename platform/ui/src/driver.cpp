@@ -1,4 +1,4 @@
-#include "ui/driver.h"
+#include "platform/ui/driver.h"
 
 namespace ui {
 

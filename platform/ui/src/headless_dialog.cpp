@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace ui {
 

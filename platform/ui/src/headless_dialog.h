@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "ui/model_dialog_host.h"
-#include "ui/headless_host.h"
+#include "platform/ui/model_dialog_host.h"
+#include "platform/ui/headless_host.h"
 
 namespace ui {
 

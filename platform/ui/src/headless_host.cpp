@@ -1,7 +1,7 @@
-#include "ui/headless_host.h"
+#include "platform/ui/headless_host.h"
 
 #include "headless_dialog.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace ui {
 

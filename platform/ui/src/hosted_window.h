@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ui/window_handle.h"
+#include "platform/ui/window_handle.h"
 
 namespace ui::detail {
 

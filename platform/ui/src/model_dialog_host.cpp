@@ -1,4 +1,4 @@
-#include "ui/model_dialog_host.h"
+#include "platform/ui/model_dialog_host.h"
 
 #include "hosted_window.h"
 

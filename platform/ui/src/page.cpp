@@ -1,6 +1,6 @@
-#include "ui/page.h"
+#include "platform/ui/page.h"
 
-#include "ui/dialog_host.h"
+#include "platform/ui/dialog_host.h"
 
 namespace ui {
 

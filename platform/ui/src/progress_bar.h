@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ui/transcript.h"
+#include "platform/ui/transcript.h"
 
 namespace ui::detail {
 

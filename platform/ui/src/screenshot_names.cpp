@@ -1,4 +1,4 @@
-#include "ui/screenshot_names.h"
+#include "platform/ui/screenshot_names.h"
 
 namespace ui {
 

@@ -1,8 +1,8 @@
-#include "ui/transcript.h"
+#include "platform/ui/transcript.h"
 
 #include <cinttypes>
 
-#include "ui/driver.h"
+#include "platform/ui/driver.h"
 
 namespace ui {
 namespace {

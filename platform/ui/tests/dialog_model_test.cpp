@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "ui/dialog_model.h"
+#include "platform/ui/dialog_model.h"
 
 namespace ui {
 namespace {

@@ -4,11 +4,11 @@
 #include <future>
 #include <thread>
 
-#include "platform/clock.h"
-#include "ui/dialog_host.h"
-#include "ui/headless_host.h"
-#include "ui/page.h"
-#include "ui/string_table.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/headless_host.h"
+#include "platform/ui/page.h"
+#include "platform/ui/string_table.h"
 #include "test_page.h"
 
 namespace ui {

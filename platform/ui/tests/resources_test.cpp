@@ -3,11 +3,11 @@
 #include <set>
 #include <string>
 
-#include "ui/artwork.h"
-#include "ui/dialog_state.h"
-#include "ui/dialog_template.h"
-#include "ui/string_table.h"
-#include "ui/text_encoding.h"
+#include "platform/ui/artwork.h"
+#include "platform/ui/dialog_state.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/string_table.h"
+#include "platform/ui/text_encoding.h"
 
 namespace ui {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "ui/artwork.h"
-#include "ui/resources.h"
+#include "platform/ui/artwork.h"
+#include "platform/ui/resources.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "wide_text.h"
 
-#include "ui/text_encoding.h"
+#include "platform/ui/text_encoding.h"
 #include "win32_api.h"
 
 namespace ui::win32 {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "dialog_template_bytes.h"
-#include "ui/artwork.h"
-#include "ui/page.h"
+#include "platform/ui/artwork.h"
+#include "platform/ui/page.h"
 #include "wide_text.h"
 #include "win32_ui_host.h"
 #include "win32_api.h"

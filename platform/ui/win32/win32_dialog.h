@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ui/model_dialog_host.h"
+#include "platform/ui/model_dialog_host.h"
 
 namespace ui::win32 {
 

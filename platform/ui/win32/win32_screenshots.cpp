@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ui/screenshot_names.h"
+#include "platform/ui/screenshot_names.h"
 #include "win32_api.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION

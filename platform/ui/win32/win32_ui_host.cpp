@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "dialog_template_bytes.h"
-#include "platform/clock.h"
-#include "ui/dialog_template.h"
-#include "ui/page.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/page.h"
 #include "wide_text.h"
 #include "win32_dialog.h"
 #include "win32_api.h"

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/dialog_state.h"
-#include "ui/driver.h"
-#include "ui/transcript.h"
-#include "ui/ui_host.h"
-#include "ui/win32_host.h"
+#include "platform/ui/dialog_state.h"
+#include "platform/ui/driver.h"
+#include "platform/ui/transcript.h"
+#include "platform/ui/ui_host.h"
+#include "platform/ui/win32/win32_host.h"
 #include "win32_screenshots.h"
 
 namespace ui::win32 {

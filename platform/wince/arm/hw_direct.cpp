@@ -1,6 +1,6 @@
 // The hardware accessors on the handheld's own CPU: each is the volatile access to the
 // kernel's statically mapped window itself.
-#include "wince/hw.h"
+#include "platform/wince/hw.h"
 
 namespace {
 

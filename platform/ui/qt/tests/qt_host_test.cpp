@@ -11,13 +11,13 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/clock.h"
-#include "ui/dialog_template.h"
-#include "ui/driver.h"
-#include "ui/page.h"
-#include "ui/qt/qt_dialog.h"
-#include "ui/qt/qt_ui_host.h"
-#include "ui/string_table.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/driver.h"
+#include "platform/ui/page.h"
+#include "platform/ui/qt/qt_dialog.h"
+#include "platform/ui/qt/qt_ui_host.h"
+#include "platform/ui/string_table.h"
 #include "qt_test_support.h"
 #include "test_page.h"
 

@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "ui/dialog_host.h"
-#include "ui/dialog_template.h"
-#include "ui/driver.h"
-#include "ui/headless_host.h"
-#include "ui/page.h"
-#include "ui/qt/qt_ui_host.h"
-#include "ui/qt/screenshot_recorder.h"
-#include "ui/transcript.h"
-#include "ui/window_handle.h"
+#include "platform/clock/clock.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/dialog_template.h"
+#include "platform/ui/driver.h"
+#include "platform/ui/headless_host.h"
+#include "platform/ui/page.h"
+#include "platform/ui/qt/qt_ui_host.h"
+#include "platform/ui/qt/screenshot_recorder.h"
+#include "platform/ui/transcript.h"
+#include "platform/ui/window_handle.h"
 
 namespace ui::qt {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "ui/dialog_host.h"
-#include "ui/page.h"
+#include "platform/ui/dialog_host.h"
+#include "platform/ui/page.h"
 
 namespace ui::test_support {
 

@@ -1,9 +1,0 @@
-// The about box (template 100), opened from the welcome page's window menu.
-#pragma once
-
-#include "ui/page.h"
-
-class AboutPage : public ui::Page {
-public:
-    AboutPage();
-};
