@@ -3,6 +3,7 @@
 // device threads of an ended boot cannot touch the next one.
 #include <fstream>
 
+#include "flash_sequences.h"
 #include "handheld_fixture.h"
 #include "shared/configuration.h"
 #include "emulator/hw/board.h"
@@ -238,9 +239,9 @@ TEST_F(BootTest, AFlashPowerCutDuringAnEraseLeavesAPartlyErasedKernel) {
     m.Flash().CutPowerAfter(0);
     // Block erase of the kernel's first block, as a flash driver would issue it.
     bool ran = m.RunDeviceCall([] {
-        HwWrite32(0xA0040000, 0x00200020);
-        HwWrite32(0xA0040000, 0x00D000D0);
-        HwRead32(0xA0040000);
+        HwWrite32(kImageFlashAddress, hw::test::kBlockErase);
+        HwWrite32(kImageFlashAddress, hw::test::kConfirm);
+        HwRead32(kImageFlashAddress);
     });
     EXPECT_FALSE(ran);
     m.PowerCut();  // waits for the cut the flash asked for
