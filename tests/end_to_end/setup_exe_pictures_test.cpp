@@ -50,7 +50,7 @@ void KeepForPeople(const fs::path& folder) {
     std::error_code error;
     fs::remove_all(out, error);
     fs::create_directories(out, error);
-    fs::copy(folder, out, fs::copy_options::overwrite_existing, error);
+    fs::copy(folder, out, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
 }
 
 PicturedUpdate Update() {
@@ -92,6 +92,19 @@ int LastPosition(const std::string& transcript, int control) {
     std::string key = "page 129: position " + std::to_string(control) + " ";
     size_t at = transcript.rfind(key);
     return at == std::string::npos ? -1 : std::atoi(transcript.c_str() + at + key.size());
+}
+
+// The close box's cross as marlett draws it, a few pixels each way; a font's letter "r"
+// in its place is neither symmetric nor this dark.
+::testing::AssertionResult IsCloseBoxCross(const std::optional<CaptionGlyph>& glyph) {
+    if (!glyph) return ::testing::AssertionFailure() << "no close box";
+    const int width = glyph->right - glyph->left + 1, height = glyph->bottom - glyph->top + 1;
+    if (!glyph->mirrorSymmetric || glyph->darkPixels < 8 || width < 4 || height < 4 || width > 12 || height > 12)
+        return ::testing::AssertionFailure() << "not a cross: " << width << " x " << height << " pixels, "
+                                             << glyph->darkPixels << " dark, "
+                                             << (glyph->mirrorSymmetric ? "" : "not ") << "symmetric";
+    if (!glyph->onButtonFace) return ::testing::AssertionFailure() << "the cross is not on a button";
+    return ::testing::AssertionSuccess();
 }
 
 class SetupExePictures : public ::testing::Test {
@@ -180,12 +193,10 @@ TEST_F(SetupExePictures, ProgressPageGainsItsCloseBoxOnceTheFilesAreCopied) {
         SCOPED_TRACE(name);
         const Picture& picture = Shot(name);
         std::optional<CaptionGlyph> glyph = FindCloseBoxGlyph(picture, CaptionOf(picture, name));
-        ASSERT_TRUE(glyph.has_value()) << "no close box";
-        EXPECT_TRUE(glyph->mirrorSymmetric) << "the glyph is not a cross";
-        EXPECT_TRUE(glyph->onButtonFace) << "the glyph is not on a button";
-        EXPECT_GE(glyph->darkPixels, 8);
-        EXPECT_LE(glyph->right - glyph->left, 12);
-        EXPECT_GT(glyph->left, picture.width * 9 / 10) << "at the caption's right end";
+        EXPECT_TRUE(IsCloseBoxCross(glyph));
+        if (glyph) {
+            EXPECT_GT(glyph->left, picture.width * 9 / 10) << "at the caption's right end";
+        }
     }
 }
 
@@ -196,9 +207,7 @@ TEST_F(SetupExePictures, UpdateCompleteBoxIsDrawn) {
     EXPECT_LT(box.height, page.height) << "a box, not a page";
     EXPECT_GT(DarkPixels(box, {caption.rows.top, caption.rows.bottom}), 30) << "no caption text";
     EXPECT_GT(DarkPixels(box, {caption.rows.bottom + 1, box.height - 1}), 100) << "no message or button text";
-    std::optional<CaptionGlyph> glyph = FindCloseBoxGlyph(box, caption);
-    ASSERT_TRUE(glyph.has_value());
-    EXPECT_TRUE(glyph->mirrorSymmetric);
+    EXPECT_TRUE(IsCloseBoxCross(FindCloseBoxGlyph(box, caption)));
 }
 
 }  // namespace
