@@ -53,11 +53,42 @@ void KeepForPeople(const fs::path& folder) {
     fs::copy(folder, out, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
 }
 
+// A Wine server of its own for WINEPREFIX, started on the display (TOVA_WINE_SERVER names
+// tests/windows/wine-server): a Wine desktop keeps the display of the process that started
+// it, so one shared with programs run without a display would have no windows to show.
+class WineOnDisplay {
+public:
+    WineOnDisplay(const std::string& display, const fs::path& folder) : folder_(folder) {
+        const char* script = std::getenv("TOVA_WINE_SERVER");
+        if (!script || !*script) {
+            problem_ = "TOVA_WINE_SERVER is not set";
+            return;
+        }
+        script_ = script;
+        child::Outcome started = child::Run({script_, "start"}, folder_, {{"DISPLAY=" + display}, {}});
+        if (started.exitCode != 0) problem_ = "the Wine server did not start: " + started.err;
+    }
+    ~WineOnDisplay() {
+        if (!script_.empty()) child::Run({script_, "stop"}, folder_);
+    }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    fs::path folder_;
+    std::string script_;
+    std::string problem_;
+};
+
 PicturedUpdate Update() {
     PicturedUpdate update;
     VirtualDisplay display(TestFolder("display"));
     if (display.Name().empty()) {
         update.problem = display.Problem();
+        return update;
+    }
+    WineOnDisplay wine(display.Name(), TestFolder("wine"));
+    if (!wine.Problem().empty()) {
+        update.problem = wine.Problem();
         return update;
     }
     HandheldProcess handheld(TestFolder("handheld"));
