@@ -188,6 +188,17 @@ TEST_F(SetupExePictures, WholeUpdateInWindowsPicturesEveryPageAndBox) {
     }
 }
 
+// The welcome picture keeps to its rectangle: a gap of background separates it from the
+// notes beside it, whatever the size of the dialog font's units.
+TEST_F(SetupExePictures, WelcomePictureKeepsClearOfTheText) {
+    const Picture& welcome = Shot("001-page-102-shown.png");
+    Caption caption = CaptionOf(welcome, "001");
+    std::vector<ColumnBand> gaps = BlankColumns(welcome, {caption.rows.bottom + 1, welcome.height * 2 / 3});
+    EXPECT_TRUE(std::any_of(gaps.begin(), gaps.end(), [&](const ColumnBand& gap) {
+        return gap.left > welcome.width / 4 && gap.right < welcome.width * 3 / 4 && gap.right - gap.left >= 3;
+    })) << "no gap between the picture and the text";
+}
+
 // The model, ROM version and language lines come in red once the handheld has been read; the
 // page opens with them empty.
 TEST_F(SetupExePictures, DeviceInformationLinesAreRed) {

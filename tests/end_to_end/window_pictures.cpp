@@ -126,6 +126,23 @@ std::vector<ProgressBar> FindProgressBars(const Picture& picture, const Caption&
     return bars;
 }
 
+std::vector<ColumnBand> BlankColumns(const Picture& picture, const RowBand& rows) {
+    std::map<uint32_t, int> counts;
+    for (Rgb c : picture.pixels) ++counts[uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b];
+    auto most = std::max_element(counts.begin(), counts.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    const Rgb background{uint8_t(most->first >> 16), uint8_t(most->first >> 8), uint8_t(most->first)};
+    std::vector<ColumnBand> bands;
+    for (int x = 0; x < picture.width; ++x) {
+        bool blank = true;
+        for (int y = rows.top; blank && y <= rows.bottom; ++y) blank = picture.At(x, y) == background;
+        if (!blank) continue;
+        if (!bands.empty() && bands.back().right == x - 1) bands.back().right = x;
+        else bands.push_back({x, x});
+    }
+    return bands;
+}
+
 int DarkPixels(const Picture& picture, const RowBand& rows) {
     int count = 0;
     for (int y = rows.top; y <= rows.bottom; ++y)

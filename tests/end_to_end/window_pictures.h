@@ -44,6 +44,13 @@ struct ProgressBar {
 // Below the caption, top to bottom; empty bars are not found.
 std::vector<ProgressBar> FindProgressBars(const Picture& picture, const Caption& caption);
 
+// Columns, left to right, in which these rows hold only the picture's most common colour
+// (the window background): the gaps between what a page shows side by side.
+struct ColumnBand {
+    int left = 0, right = 0;
+};
+std::vector<ColumnBand> BlankColumns(const Picture& picture, const RowBand& rows);
+
 // Dark pixels in these rows: black text and glyphs.
 int DarkPixels(const Picture& picture, const RowBand& rows);
 
