@@ -26,12 +26,16 @@ const std::vector<std::string> kPictureNames = {
     "010-page-129-closing.png"};
 constexpr int kOverallProgress = 1007, kFileProgress = 1010;
 
-struct PicturedUpdate {
+// setup.exe's run in windows, and the pictures it left.
+struct WindowedRun {
     child::Outcome run;
-    std::string romBuildAfter;
     std::vector<std::string> names;
     std::map<std::string, Picture> pictures;
-    std::string problem;  // why there is nothing to look at
+    std::string problem;  // why setup.exe could not be run
+};
+
+struct PicturedUpdate : WindowedRun {
+    std::string romBuildAfter;
 };
 
 std::vector<std::string> FileNames(const fs::path& folder) {
@@ -79,18 +83,30 @@ private:
     std::string problem_;
 };
 
-PicturedUpdate Update() {
-    PicturedUpdate update;
+// setup.exe, installed in `setup`'s folder, run in windows against `endpoint` on a display
+// and Wine server of its own; `keep` makes the pictures stay for people (TOVA_PICTURES_OUT).
+WindowedRun RunInWindows(SetupProgram& setup, const std::string& endpoint, bool keep) {
+    WindowedRun result;
     VirtualDisplay display(TestFolder("display"));
     if (display.Name().empty()) {
-        update.problem = display.Problem();
-        return update;
+        result.problem = display.Problem();
+        return result;
     }
     WineOnDisplay wine(display.Name(), TestFolder("wine"));
     if (!wine.Problem().empty()) {
-        update.problem = wine.Problem();
-        return update;
+        result.problem = wine.Problem();
+        return result;
     }
+    result.run = setup.RunUnattended(endpoint, {{"DISPLAY=" + display.Name(), "TOVA_SCREENSHOTS=pictures"}, {}});
+    fs::path folder = setup.WorkFolder() / "pictures";
+    if (keep) KeepForPeople(folder);
+    result.names = FileNames(folder);
+    for (const std::string& name : result.names) result.pictures[name] = ReadPng(folder / name);
+    return result;
+}
+
+PicturedUpdate Update() {
+    PicturedUpdate update;
     HandheldProcess handheld(TestFolder("handheld"));
     handheld.Create();
     handheld.Run();
@@ -99,16 +115,9 @@ PicturedUpdate Update() {
         return update;
     }
     SetupProgram setup(TestFolder("program"));
-    Package package;
-    setup.AddPackage(package);
-    update.run = setup.RunUnattended(handheld.Endpoint(),
-                                     {{"DISPLAY=" + display.Name(), "TOVA_SCREENSHOTS=pictures"}, {}});
+    setup.AddPackage(Package{});
+    static_cast<WindowedRun&>(update) = RunInWindows(setup, handheld.Endpoint(), true);
     if (handheld.WaitUntilLinked()) update.romBuildAfter = handheld.ReadInfo().fields["ROM build"];
-
-    fs::path folder = setup.WorkFolder() / "pictures";
-    KeepForPeople(folder);
-    update.names = FileNames(folder);
-    for (const std::string& name : update.names) update.pictures[name] = ReadPng(folder / name);
     return update;
 }
 
@@ -240,6 +249,19 @@ TEST_F(SetupExePictures, ProgressPageGainsItsCloseBoxOnceTheFilesAreCopied) {
             EXPECT_GT(glyph->left, picture.width * 9 / 10) << "at the caption's right end";
         }
     }
+}
+
+// In windows as without them, the exit status says how the wizard ended: here, no handheld.
+TEST(SetupExeInWindows, NoHandheldEndsWithItsOwnStatusAfterTheBox) {
+    ASSERT_NE(std::getenv("TOVA_SETUP_EXE"), nullptr);
+    SetupProgram setup(TestFolder("program"));
+    setup.AddPackage(Package{});
+    // Port 1 is never served on this machine's loopback.
+    WindowedRun result = RunInWindows(setup, "127.0.0.1:1", false);
+    ASSERT_EQ(result.problem, "");
+    EXPECT_EQ(result.run.exitCode, kSetupNoHandheld) << result.run.out << result.run.err;
+    EXPECT_TRUE(Says(result.run, "message box \"Caution\""));
+    EXPECT_EQ(result.names, std::vector<std::string>{"001-box-caution.png"});
 }
 
 TEST_F(SetupExePictures, UpdateCompleteBoxIsDrawn) {
