@@ -13,9 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The first numbers are left to people and to xvfb-run, which start from 99 downwards.
-constexpr int kFirstDisplay = 120, kLastDisplay = 220;
-
 fs::path ProgramOnPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream folders(path ? path : "/usr/bin");
@@ -26,13 +23,6 @@ fs::path ProgramOnPath(const std::string& name) {
     return {};
 }
 
-// A number another X server holds, or held and left its lock behind.
-bool Taken(int number) {
-    std::error_code error;
-    return fs::exists("/tmp/.X" + std::to_string(number) + "-lock", error) ||
-           fs::exists("/tmp/.X11-unix/X" + std::to_string(number), error);
-}
-
 }  // namespace
 
 VirtualDisplay::VirtualDisplay(const fs::path& logFolder) {
@@ -41,25 +31,24 @@ VirtualDisplay::VirtualDisplay(const fs::path& logFolder) {
         problem_ = "no Xvfb on PATH";
         return;
     }
-    for (int number = kFirstDisplay; number <= kLastDisplay && name_.empty(); ++number) {
-        if (Taken(number)) continue;
-        std::string display = ":" + std::to_string(number);
-        auto server = std::make_unique<child::ChildProcess>(
-            std::vector<std::string>{xvfb.string(), display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-            logFolder, child::Environment{}, logFolder / "xvfb.out", logFolder / "xvfb.err");
-        // Up once its socket is there; an Xvfb that ends lost the number to another server.
-        const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (server->Running() && !fs::exists(socket) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (server->Running() && fs::exists(socket)) {
-            server_ = std::move(server);
-            name_ = display;
-        } else {
-            problem_ = "Xvfb " + display + " did not start: " + server->Result().err;
+    // -displayfd: the server takes the first free number itself and, once it listens,
+    // writes it to its standard output, so two tests never race for one number.
+    const fs::path out = logFolder / "xvfb.out";
+    server_ = std::make_unique<child::ChildProcess>(
+        std::vector<std::string>{xvfb.string(), "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        logFolder, child::Environment{}, out, logFolder / "xvfb.err");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (server_->Running() && std::chrono::steady_clock::now() < deadline) {
+        std::string number = child::ReadTextFile(out);
+        if (!number.empty() && number.back() == '\n') {
+            number.pop_back();
+            name_ = ":" + number;
+            return;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (name_.empty() && problem_.empty()) problem_ = "no free display number";
+    problem_ = "Xvfb did not start: " + child::ReadTextFile(logFolder / "xvfb.err");
+    server_.reset();
 }
 
 VirtualDisplay::~VirtualDisplay() {
