@@ -2,7 +2,8 @@
 // window manager, driven through a whole update against tova-emu with a picture of every
 // page and message box; the tests look at the pictures as a person would: the red lines of
 // the device information page, the filled progress bars, the close box the progress page
-// gains once the files are copied, the "Update complete!" box.
+// gains once the files are copied, the "Update complete!" box. And the exit status of a run
+// in windows, which is the wizard's as without them.
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -154,7 +155,7 @@ protected:
             << "these tests picture setup.exe: ctest --preset windows runs them with TOVA_SETUP_EXE set";
         ASSERT_EQ(TheUpdate().problem, "");
     }
-    // The picture, decoded, with its caption found; a test without it stops.
+    // The picture, decoded; a missing or unreadable one fails the test and looks empty.
     const Picture& Shot(const std::string& name) {
         static const Picture none;
         auto it = TheUpdate().pictures.find(name);

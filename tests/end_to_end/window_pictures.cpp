@@ -127,6 +127,7 @@ std::vector<ProgressBar> FindProgressBars(const Picture& picture, const Caption&
 }
 
 std::vector<ColumnBand> BlankColumns(const Picture& picture, const RowBand& rows) {
+    if (picture.pixels.empty()) return {};
     std::map<uint32_t, int> counts;
     for (Rgb c : picture.pixels) ++counts[uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b];
     auto most = std::max_element(counts.begin(), counts.end(),
