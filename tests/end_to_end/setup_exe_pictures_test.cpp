@@ -223,7 +223,7 @@ TEST_F(SetupExePictures, DeviceInformationLinesAreRed) {
 // file bar where the last chunk of the last segment left it.
 TEST_F(SetupExePictures, ProgressBarsShowTheCopy) {
     const Picture& opened = Shot("007-page-129-shown.png");
-    EXPECT_TRUE(FindProgressBars(opened, CaptionOf(opened, "007")).empty()) << "nothing copied yet";
+    EXPECT_TRUE(FindProgressBars(opened, CaptionOf(opened, "007")).empty()) << "the bars come with the copy";
 
     const Picture& copied = Shot("008-page-129-shown.png");
     std::vector<ProgressBar> bars = FindProgressBars(copied, CaptionOf(copied, "008"));
