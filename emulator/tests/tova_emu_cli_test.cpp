@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "temp_folder.h"
 #include "tova_emu_program.h"
@@ -38,7 +40,7 @@ TEST_F(TovaEmuCli, HelpDocumentsEveryCommand) {
     EXPECT_EQ(o.exitCode, 0);
     for (const char* word : {"create STATE", "--model", "--ac", "--battery", "--language", "--identifier",
                              "--rom", "--factory-build", "--boot-delay", "run STATE", "--link-port",
-                             "--time-scale", "set STATE cable", "set STATE ac", "set STATE battery",
+                             "--time-scale", "--host-modules", "set STATE cable", "set STATE ac", "set STATE battery",
                              "set STATE fault", "power-cut STATE", "reset STATE", "screenshot STATE",
                              "dump-flash STATE", "--offset", "--length", "info STATE", "view STATE", "--window",
                              "--grab", "--close-after"})
@@ -221,7 +223,7 @@ TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
     Outcome help = program_.RunAsNobody({"--help"});
     if (help.exitCode != 0) GTEST_SKIP() << "nobody cannot run tova-emu here: " << help.err;
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "run");
     ASSERT_TRUE(WaitForInfo("(up)"));
     std::string boots = Run({"info", State()}).out;
     boots = boots.substr(boots.find("boots:"), boots.find('\n', boots.find("boots:")) - boots.find("boots:"));
@@ -252,7 +254,7 @@ TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
 
 TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "run");
     fs::path endpoint = fs::path(State()) / "link.endpoint";
     ASSERT_TRUE(WaitForInfo("(up)"));
     Outcome info = Run({"info", State()});
@@ -303,7 +305,7 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
     fs::path store = fs::path(State()) / "store";
     // First run: a cold boot lays out the store.
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "first");
     ASSERT_TRUE(WaitForInfo("(up)"));
     ASSERT_TRUE(run->Running());
     run->Signal(SIGINT);
@@ -311,9 +313,9 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     ASSERT_TRUE(fs::is_directory(store / "Windows" / "StartUp"));
 
     // Switched off, a program is put in its start-up folder.
-    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "Probe.exe");
+    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "PlatformProbe.exe");
     std::ofstream(store / "Temp" / "probe.cmd") << "write";
-    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "second");
     EXPECT_TRUE(WaitForInfo("\\Temp\\probe.out  3 bytes"));
     Outcome info = Run({"info", State()});
     EXPECT_NE(info.out.find("boots:        2 (last warm)"), std::string::npos) << info.out;
@@ -323,12 +325,39 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     EXPECT_EQ(ReadTextFile(store / "Temp" / "probe.out"), "ran");
 }
 
+// Started without --host-modules the handheld runs no module, not even the build's own
+// program: the shell refuses it and says how to start the handheld so.
+TEST_F(TovaEmuCli, WithoutHostModulesNoStartupProgramRuns) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    fs::path store = fs::path(State()) / "store";
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    run->Signal(SIGINT);
+    ASSERT_EQ(Finish(*run).exitCode, 0);
+
+    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "PlatformProbe.exe");
+    std::ofstream(store / "Temp" / "probe.cmd") << "write";
+    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    ASSERT_TRUE(WaitForInfo("boots:        2"));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (program_.Output("second").find("runs no host code") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::string said = program_.Output("second");
+    EXPECT_NE(said.find("\\Windows\\StartUp\\PlatformProbe.exe cannot run: this handheld runs no host code"),
+              std::string::npos) << said;
+    EXPECT_NE(said.find("--host-modules"), std::string::npos) << said;
+    run->Signal(SIGINT);
+    EXPECT_EQ(Finish(*run).exitCode, 0);
+    EXPECT_FALSE(fs::exists(store / "Temp" / "probe.out"));
+}
+
 // Every signal that ends `run` switches the handheld off and saves it as Ctrl-C does.
 TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
     fs::path endpoint = fs::path(State()) / "link.endpoint";
     for (int signal : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
-        auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
+        auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
         ASSERT_TRUE(WaitForInfo("(up)")) << strsignal(signal);
         run->Signal(signal);
         Outcome ran = Finish(*run);
@@ -343,7 +372,7 @@ TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
 // A save that fails at switch-off is a message and exit 1, never an abort.
 TEST_F(TovaEmuCli, FailedSaveAtSwitchOffIsAClearError) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "removed");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "removed");
     ASSERT_TRUE(WaitForInfo("(up)"));
     fs::remove_all(State());
     run->Signal(SIGINT);

@@ -304,8 +304,8 @@ TEST_F(Invocation, InputAndOutputTravelAndAreReleasedOnBothSides) {
 }
 
 TEST_F(Invocation, AFullHandheldPathNamesTheLibraryToo) {
-    handheld_->PlaceLibrary(u"\\Temp\\Other.dll");
-    EXPECT_EQ(CeRapiInvoke(u"\\Temp\\Other.dll", u"ColdReset", 0, nullptr, nullptr, nullptr, nullptr, 0), S_OK);
+    handheld_->PlaceLibrary(u"\\Temp\\harlix.dll");
+    EXPECT_EQ(CeRapiInvoke(u"\\Temp\\harlix.dll", u"ColdReset", 0, nullptr, nullptr, nullptr, nullptr, 0), S_OK);
 }
 
 struct FailedInvocation {
