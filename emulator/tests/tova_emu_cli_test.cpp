@@ -1,8 +1,11 @@
 // tova-emu as a user runs it: a separate process per command, on a temporary state folder.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -250,6 +253,68 @@ TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
 
     run->Signal(SIGTERM);
     EXPECT_EQ(Finish(*run).exitCode, 0);
+}
+
+uid_t OwnerOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_uid : uid_t(-1);
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Screenshots and flash dumps are written by the command's own process with its own rights,
+// never by the process that runs the handheld: a handheld run by nobody hands root the bytes
+// for a folder only root may write, and nobody, its owner, asking for that folder is told it
+// cannot write there, leaving nothing behind.
+TEST_F(TovaEmuCli, ScreenshotAndFlashDumpAreWrittenByTheClient) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the handheld as another user";
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+    fs::permissions(dir_.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    Outcome help = program_.RunAsNobody({"--help"});
+    if (help.exitCode != 0) GTEST_SKIP() << "nobody cannot run tova-emu here: " << help.err;
+    fs::path nobodys = dir_ / "nobodys";
+    fs::create_directory(nobodys);
+    ASSERT_EQ(::chown(nobodys.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const std::string state = (nobodys / "handheld").string();
+    ASSERT_EQ(program_.RunAsNobody({"create", state, "--boot-delay", "0"}).exitCode, 0);
+    auto run = program_.StartAsNobody({"run", state, "--link-port", "0", "--time-scale", "0"}, "run");
+    ASSERT_TRUE(program_.WaitForInfo(state, "(up)")) << program_.Output("run");
+
+    fs::path rootsOnly = dir_ / "roots-only";
+    fs::create_directory(rootsOnly);
+    fs::permissions(rootsOnly, fs::perms::owner_all);
+    Outcome shot = Run({"screenshot", state, (rootsOnly / "screen.png").string()});
+    ASSERT_EQ(shot.exitCode, 0) << shot.err;
+    EXPECT_EQ(ReadTextFile(rootsOnly / "screen.png").substr(1, 3), "PNG");
+    Outcome dump = Run({"dump-flash", state, (rootsOnly / "identity.bin").string(), "--offset", "0x40000",
+                        "--length", "8"});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(ReadTextFile(rootsOnly / "identity.bin"), "TOVAROM1");
+    for (const char* name : {"screen.png", "identity.bin"}) EXPECT_EQ(OwnerOf(rootsOnly / name), 0u) << name;
+
+    for (const std::vector<std::string>& request :
+         {std::vector<std::string>{"screenshot", state, (rootsOnly / "nobody.png").string()},
+          {"dump-flash", state, (rootsOnly / "nobody.bin").string(), "--length", "0x1000"}}) {
+        Outcome o = program_.RunAsNobody(request);
+        EXPECT_EQ(o.exitCode, 1) << request[0] << ": " << o.out << o.err;
+        EXPECT_NE(o.err.find("cannot write " + request[2] + ": Permission denied"), std::string::npos)
+            << request[0] << ": " << o.err;
+    }
+    EXPECT_EQ(NamesIn(rootsOnly), (std::vector<std::string>{"identity.bin", "screen.png"}));
+
+    Outcome mine = program_.RunAsNobody({"screenshot", state, (nobodys / "mine.png").string()});
+    ASSERT_EQ(mine.exitCode, 0) << mine.err;
+    EXPECT_EQ(OwnerOf(nobodys / "mine.png"), nobody->pw_uid);
+
+    run->Signal(SIGTERM);
+    EXPECT_EQ(Finish(*run).exitCode, 0) << program_.Output("run");
 }
 
 TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
