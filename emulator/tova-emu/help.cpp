@@ -113,6 +113,8 @@ Commands:
   dump-flash STATE OUT.bin [--offset N] [--length N]
       Writes flash content to a file: LENGTH bytes from OFFSET, counted from the start of
       flash at 0xA0000000 (default: all 32 MiB).
+      Both write their file themselves, with the rights of the user running them (a running
+      handheld sends the bytes over its control channel), whole or not at all.
 
   info STATE
       Prints whether it runs, its state (booted, dead, off), model, the ROM build, version
