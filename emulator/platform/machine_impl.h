@@ -158,8 +158,10 @@ private:
     uint32_t ReadToken() const;
     StoredState SnapshotState() const;
     void ApplyFaultKnobs();
+    // The module, or null with the reason; *refused when the reason is that the store's
+    // file is not the build's own module (or no host module may run).
     std::unique_ptr<LoadedModule> LoadHostModule(std::u16string_view handheldPath,
-                                                 std::string* error);
+                                                 std::string* error, bool* refused);
 
     std::filesystem::path folder_;
     std::unique_ptr<hw::Board> board_;

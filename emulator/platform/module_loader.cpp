@@ -92,10 +92,12 @@ fs::path MachineImpl::HostModuleFolder() const {
 std::unique_ptr<LoadedModule> MachineImpl::LoadModule(std::u16string_view handheldPath,
                                                       std::string* error) {
     std::string why;
-    auto module = LoadHostModule(handheldPath, &why);
+    bool refused = false;
+    auto module = LoadHostModule(handheldPath, &why, &refused);
     if (!module) {
-        // Said where a user sees it: a refused module is why a desktop's call failed.
-        std::fprintf(stderr, "tova-emu: %s\n", why.c_str());
+        // A module refused as host code is said where a user sees it: it is why the
+        // desktop's call or the start-up program failed.
+        if (refused) std::fprintf(stderr, "tova-emu: %s\n", why.c_str());
         RecordDebugLine(u"loader: " + FromUtf8(why));
         if (error) *error = std::move(why);
     }
@@ -103,10 +105,14 @@ std::unique_ptr<LoadedModule> MachineImpl::LoadModule(std::u16string_view handhe
 }
 
 std::unique_ptr<LoadedModule> MachineImpl::LoadHostModule(std::u16string_view handheldPath,
-                                                          std::string* error) {
+                                                          std::string* error, bool* refused) {
     auto fail = [&](std::string why) -> std::unique_ptr<LoadedModule> {
         *error = std::move(why);
         return nullptr;
+    };
+    auto refuse = [&](std::string why) {
+        *refused = true;
+        return fail(std::move(why));
     };
     auto parts = SplitHandheldPath(handheldPath);
     if (!parts || parts->empty()) return fail("invalid handheld path");
@@ -116,18 +122,18 @@ std::unique_ptr<LoadedModule> MachineImpl::LoadHostModule(std::u16string_view ha
     if (!LooksLikeModule(*bytes)) return fail(name + " is not a loadable module");
     const fs::path folder = HostModuleFolder();
     if (folder.empty())
-        return fail(name + " cannot run: this handheld runs no host code (start it with "
+        return refuse(name + " cannot run: this handheld runs no host code (start it with "
                            "`tova-emu run STATE --host-modules` to run the build's own modules)");
     auto built = BuildModuleNamed(folder, parts->back());
     if (!built)
-        return fail(name + " cannot run: it is not one of the build's modules (" + folder.string() +
+        return refuse(name + " cannot run: it is not one of the build's modules (" + folder.string() +
                     " holds no module named " + FileName(handheldPath) + ")");
     // The file compared is the file loaded: the loader is given the descriptor.
     int fd = ::open(built->c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fail(name + " cannot run: " + built->string() + ": " + std::strerror(errno));
     if (!HoldsExactly(fd, *bytes)) {
         ::close(fd);
-        return fail(name + " cannot run: it is not the build's " + built->filename().string() +
+        return refuse(name + " cannot run: it is not the build's " + built->filename().string() +
                     " (its bytes differ from " + built->string() + ")");
     }
     std::string descriptorPath = "/proc/self/fd/" + std::to_string(fd);

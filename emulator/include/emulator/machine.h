@@ -269,8 +269,8 @@ public:
     virtual std::filesystem::path HostModuleFolder() const = 0;
     // Loads a module of the object store (\Windows\<name>.DLL for LoadLibraryModule) as
     // above. Null, with the reason in `error`, when the file is absent, not loadable or
-    // not the build's own module; the reason is also a debug line and goes to standard
-    // error.
+    // not the build's own module; the reason is also a debug line, and a module refused as
+    // host code is said on standard error.
     virtual std::unique_ptr<LoadedModule> LoadModule(std::u16string_view handheldPath,
                                                      std::string* error) = 0;
     virtual std::unique_ptr<LoadedModule> LoadLibraryModule(std::u16string_view name,
