@@ -127,8 +127,8 @@ struct PriorityChange {
     int priority;
 };
 
-// A handheld module (HARLIX.DLL, Velkor.exe) loaded from the object store. Closed (dlclose)
-// when destroyed.
+// A handheld module (HARLIX.DLL, Velkor.exe) of the object store, loaded as the build's own
+// file of that name (see SetHostModuleFolder). Closed (dlclose) when destroyed.
 class LoadedModule {
 public:
     virtual ~LoadedModule() = default;
