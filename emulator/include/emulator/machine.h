@@ -127,8 +127,8 @@ struct PriorityChange {
     int priority;
 };
 
-// A handheld module (HARLIX.DLL, Velkor.exe) loaded from the object store. Closed (dlclose)
-// when destroyed.
+// A handheld module (HARLIX.DLL, Velkor.exe) of the object store, loaded as the build's own
+// file of that name (see SetHostModuleFolder). Closed (dlclose) when destroyed.
 class LoadedModule {
 public:
     virtual ~LoadedModule() = default;
@@ -258,8 +258,19 @@ public:
     virtual void UnsubscribeLinkState(int subscription) = 0;
     static std::u16string StartupFolder() { return u"\\Windows\\StartUp"; }
 
-    // Loads a module from the object store (\Windows\<name>.DLL for LoadLibraryModule).
-    // Null, with the reason in `error`, when the file is absent or not loadable.
+    // The handheld's modules are host code until its CPU runs them, and host code is never
+    // taken from the store, which anyone on the link may write. With a host module folder
+    // set (`tova-emu run --host-modules`: the folder of the build's programs), a module in
+    // the store runs only when that folder holds a module (.dll or .exe) of the same name
+    // whose bytes the store file matches exactly; the folder's file is what is loaded.
+    // Without one (the default) no module runs. Not saved with the handheld: it is how the
+    // emulator was started, not a property of the handheld.
+    virtual void SetHostModuleFolder(const std::filesystem::path& folder) = 0;
+    virtual std::filesystem::path HostModuleFolder() const = 0;
+    // Loads a module of the object store (\Windows\<name>.DLL for LoadLibraryModule) as
+    // above. Null, with the reason in `error`, when the file is absent, not loadable or
+    // not the build's own module; the reason is also a debug line, and a module refused as
+    // host code is said on standard error.
     virtual std::unique_ptr<LoadedModule> LoadModule(std::u16string_view handheldPath,
                                                      std::string* error) = 0;
     virtual std::unique_ptr<LoadedModule> LoadLibraryModule(std::u16string_view name,
