@@ -33,6 +33,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(StartHandheld(GetParam()));
         ASSERT_TRUE(fs::exists(BuiltServiceLibrary())) << BuiltServiceLibrary();
         fs::copy_file(BuiltServiceLibrary(), programFolder_ / "HARLIX.DLL");
+        machine_->SetHostModuleFolder(BuiltServiceLibrary().parent_path());
     }
     void Make(bool advanced) {
         std::ostringstream out, err;
