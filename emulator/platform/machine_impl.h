@@ -156,8 +156,11 @@ private:
     uint32_t ReadToken() const;
     StoredState SnapshotState() const;
     void ApplyFaultKnobs();
+    void TakeStateOutOfTheFolder();
 
     std::filesystem::path folder_;
+    std::mutex poweredOnce_;
+    bool stateOutOfTheFolder_ = false;  // under poweredOnce_
     std::unique_ptr<hw::Board> board_;
     ObjectStore store_;
     Registry registry_;
