@@ -319,6 +319,7 @@ void FlashModel::Adopt(std::shared_ptr<FlashStorage> storage, const std::array<b
     cells_ = storage_->Cells();
     touched_ = touched;
     dirty_.fill(false);
+    headerDirty_ = false;
     const uint8_t* page = storage_->base;
     for (unsigned c = 0; c < kFlashChipCount; ++c) {
         for (uint32_t b = 0; b < kFlashBlockCount; ++b)
@@ -333,6 +334,7 @@ void FlashModel::Adopt(std::shared_ptr<FlashStorage> storage, const std::array<b
 void FlashModel::StoreLocks(unsigned chip) {
     uint8_t* locks = storage_->base + kLocksAt + chip * kFlashBlockCount;
     for (uint32_t b = 0; b < kFlashBlockCount; ++b) locks[b] = chips_[chip].locked[b];
+    headerDirty_ = true;
 }
 
 void FlashModel::StoreProtection(unsigned chip) {
@@ -341,6 +343,7 @@ void FlashModel::StoreProtection(unsigned chip) {
         at[2 * i] = uint8_t(chips_[chip].protection[i]);
         at[2 * i + 1] = uint8_t(chips_[chip].protection[i] >> 8);
     }
+    headerDirty_ = true;
 }
 
 std::filesystem::path FlashModel::OwnFile() const {
@@ -422,19 +425,21 @@ void FlashModel::WriteWhole(const std::filesystem::path& path, bool moveIn) {
     std::array<bool, kFlashBlockCount> touched = touched_, dirty = dirty_;
     Adopt(std::move(into), touched);
     dirty_ = dirty;
+    headerDirty_ = true;  // the lock bits copied over
 }
 
 bool FlashModel::SyncOwnFile(std::string* error) {
     std::shared_ptr<FlashStorage> storage;
     std::array<bool, kFlashBlockCount> dirty{};
+    bool header = false;
     {
         std::lock_guard lock(mutex_);
         if (!storage_->InOwnFile()) return true;
         storage = storage_;
         dirty = std::exchange(dirty_, {});
+        header = std::exchange(headerDirty_, false);
     }
-    // The header page holds the lock bits; it is one page, synced every time.
-    bool ok = ::msync(storage->base, kArrayAt, MS_SYNC) == 0;
+    bool ok = !header || ::msync(storage->base, kArrayAt, MS_SYNC) == 0;
     for (uint32_t b = 0; ok && b < kFlashBlockCount;) {
         if (!dirty[b]) {
             ++b;
@@ -449,8 +454,10 @@ bool FlashModel::SyncOwnFile(std::string* error) {
     if (ok) return true;
     *error = std::string("cannot write: ") + std::strerror(errno);
     std::lock_guard lock(mutex_);
-    if (storage_ == storage)
+    if (storage_ == storage) {
         for (uint32_t b = 0; b < kFlashBlockCount; ++b) dirty_[b] = dirty_[b] || dirty[b];
+        headerDirty_ = headerDirty_ || header;
+    }
     return false;
 }
 

@@ -341,6 +341,7 @@ private:
     uint8_t* cells_ = nullptr;
     std::array<bool, kFlashBlockCount> touched_{};  // blocks whose cells were ever written
     std::array<bool, kFlashBlockCount> dirty_{};    // written since the file was last synced
+    bool headerDirty_ = false;                       // lock bits or protection changed since
     std::string syncFailure_;  // a sync at reset that failed, reported by the next Save
     std::array<Chip, kFlashChipCount> chips_;
     bool busyInTime_ = false;
