@@ -393,7 +393,7 @@ void FlashModel::WriteWhole(const std::filesystem::path& path, bool moveIn) {
         }
         if (moveIn) dirty_.fill(false);  // from here on: what the new file does not hold
     }
-    WriteHeader(page.data());  // a private copy of a file of another version keeps its own
+    WriteHeader(page.data());  // the header as this version writes it, whatever the storage held
     pieces.push_back({0, page});
     for (uint32_t b = 0, i = 0; b < kFlashBlockCount; ++b) {
         if (!written[b]) continue;
