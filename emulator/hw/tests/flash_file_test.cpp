@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -231,22 +232,33 @@ TEST_F(FlashFileTest, ALoadedFileBecomesTheModelsOwnAndOtherFilesAreCopies) {
 }
 
 // A file the process may not write is read into memory: the model works, and a save says
-// it cannot write instead of pretending.
+// it cannot write instead of pretending. Root may write any file a mode forbids, so for
+// root the file and its folder are made immutable instead.
+bool MayWrite(const fs::path& path, bool may) {
+    if (::geteuid() == 0)
+        return std::system(("chattr " + std::string(may ? "-i " : "+i ") + path.string() + " 2>/dev/null").c_str()) == 0;
+    fs::permissions(path, may ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_exec);
+    return true;
+}
+
 TEST_F(FlashFileTest, AFileThatMayNotBeWrittenIsWorkedOnInMemory) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
     const fs::path path = folder_ / "flash.bin";
     {
         FlashModel source;
         source.LoadImage(0, Pattern(4096, 1));
         source.Save(path);
     }
-    fs::permissions(path, fs::perms::owner_read);
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (!MayWrite(path, false) || !MayWrite(folder_, false)) {
+        MayWrite(path, true);
+        GTEST_SKIP() << "cannot make a file read-only here";
+    }
     flash.Load(path);
     EXPECT_TRUE(flash.OwnFile().empty());
+    EXPECT_EQ(flash.ReadArray(0, 4096), Pattern(4096, 1));
     ASSERT_EQ(WordProgram(bus, kFlashBase + 0x2000, 0x01020304), kBothReady);
     EXPECT_THROW(flash.Save(path), FlashFileError);
-    fs::permissions(folder_, fs::perms::owner_all);
+    EXPECT_TRUE(MayWrite(folder_, true));
+    EXPECT_TRUE(MayWrite(path, true));
     FlashModel restored;
     restored.Load(path);
     EXPECT_EQ(restored.ReadArray(0x2000, 4), std::vector<uint8_t>(4, 0xFF));
