@@ -109,7 +109,6 @@ int RunCommand(const std::vector<std::string>& args) {
         files::ReplaceFile(endpointFile, context.linkEndpoint + "\n");
     } catch (const files::FileError& e) {
         stopping = true;
-        link.reset();
         machine->Shutdown();
         powerWatch.join();
         throw CommandError(std::string("cannot write the link endpoint: ") + e.what());
@@ -126,7 +125,6 @@ int RunCommand(const std::vector<std::string>& args) {
         control = std::make_unique<ControlServer>(state, handle);
     } catch (...) {
         stopping = true;
-        link.reset();
         machine->Shutdown();
         powerWatch.join();
         std::error_code ignored;
