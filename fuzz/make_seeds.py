@@ -97,6 +97,9 @@ locked = bytes([1]) + locks[1:]
 seed("flash_file_header", "one-lock", flash[:24] + u32(zlib.crc32(locked + protection + block_map))
      + u32(0) + locked + protection + block_map)
 seed("flash_file_header", "bad-count", flash[:28] + u32(1) + fixed)
+# The current format's header page; a whole file (32 MiB more) is longer than the fuzzer's inputs.
+current = b"TOVAFLSH" + u32(2) + u32(0x02000000) + u32(2) + u32(128) + u32(4096)
+seed("flash_file_header", "current-header", (current + u32(zlib.crc32(current)) + locks + protection).ljust(4096, b"\0"))
 
 seed("registry_file", "small", "tova-registry 1\nhive 0\nkey Drivers\\BuiltIn\\USB\n"
      "value Dll 1 750053004200000000\nvalue Order 4 02000000\nvalue % 3 -\n"

@@ -47,14 +47,14 @@ HOT_PATH void FlashModel::SetArrayWord(unsigned chip, uint32_t word, uint16_t va
     cells_[at] = uint8_t(~value);
     cells_[at + 1] = uint8_t(~value >> 8);
     touched_[word / kFlashBlockWords] = true;
-    unsaved_ = true;
+    dirty_[word / kFlashBlockWords] = true;
 }
 
 void FlashModel::EraseArrayWords(unsigned chip, uint32_t firstWord, uint32_t count) {
     uint8_t* cell = &cells_[size_t(firstWord) * 4 + chip * 2];
     for (uint32_t i = 0; i < count; ++i, cell += 4) cell[0] = cell[1] = 0;  // inverted 0xFFFF
     touched_[firstWord / kFlashBlockWords] = true;
-    unsaved_ = true;
+    dirty_[firstWord / kFlashBlockWords] = true;
 }
 
 HOT_PATH void FlashModel::ProgramArrayWord(unsigned chip, uint32_t word, uint16_t value) {
@@ -336,13 +336,13 @@ void FlashModel::FinishLockSetup(unsigned chipIndex, uint32_t word, uint16_t val
     if (confirm == cmd::kSetLockConfirm) {
         if (!cut) {
             chip.locked[BlockOf(word)] = true;
-            unsaved_ = true;
+            StoreLocks(chipIndex);
         }
         Log(FlashOperationKind::kSetLock, chipIndex, !cut, BlockOf(word) * kFlashBusBlockBytes, 0);
     } else {
         if (!cut) {
             chip.locked.fill(false);
-            unsaved_ = true;
+            StoreLocks(chipIndex);
         }
         Log(FlashOperationKind::kClearLocks, chipIndex, !cut, 0, 0);
     }

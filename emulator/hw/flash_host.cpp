@@ -31,21 +31,29 @@ std::array<uint16_t, kFlashProtectionWords> FactoryProtection(unsigned chip) {
             0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
 }
 
-uint8_t* FreshCells() {
-    auto* cells = static_cast<uint8_t*>(std::calloc(kFlashArrayBytes, 1));
-    if (!cells) throw std::bad_alloc();
-    return cells;
-}
-
 }  // namespace
 
-void FlashModel::FreeCells::operator()(uint8_t* cells) const { std::free(cells); }
-
-FlashModel::FlashModel() : cells_(FreshCells()) {
-    for (unsigned c = 0; c < kFlashChipCount; ++c) chips_[c].protection = FactoryProtection(c);
+FlashModel::FlashModel() {
+    std::array<bool, kFlashBlockCount> nothingWritten{};
+    std::shared_ptr<FlashStorage> storage = MemoryStorage();
+    std::lock_guard lock(mutex_);
+    Adopt(std::move(storage), nothingWritten);
+    for (unsigned c = 0; c < kFlashChipCount; ++c) {
+        chips_[c].protection = FactoryProtection(c);
+        StoreProtection(c);
+    }
 }
 
 void FlashModel::Reset() {
+    ResetChips();
+    std::string error;
+    if (!SyncOwnFile(&error)) {
+        std::lock_guard lock(mutex_);
+        syncFailure_ = error;
+    }
+}
+
+void FlashModel::ResetChips() {
     std::lock_guard lock(mutex_);
     for (Chip& chip : chips_) {
         chip.mode = Mode::kReadArray;
@@ -99,8 +107,7 @@ void FlashModel::CopyIn(uint32_t offset, const uint8_t* from, size_t length) {
     CopyInverted(&cells_[offset], from, length);
     if (length == 0) return;
     for (size_t b = offset / kFlashBusBlockBytes; b <= (offset + length - 1) / kFlashBusBlockBytes; ++b)
-        touched_[b] = true;
-    unsaved_ = true;
+        touched_[b] = dirty_[b] = true;
 }
 
 // ---- Direct access -------------------------------------------------------------------------
@@ -122,13 +129,6 @@ std::vector<uint8_t> FlashModel::ReadArray(uint32_t offset, uint32_t length) con
     return bytes;
 }
 
-void FlashModel::EraseAll() {
-    std::lock_guard lock(mutex_);
-    cells_.reset(FreshCells());
-    touched_.fill(false);
-    unsaved_ = true;
-    ApplyStuckBitsEverywhere(0, kFlashChipWords);
-}
 
 bool FlashModel::BlockLocked(unsigned chip, uint32_t block) const {
     CheckChip(chip);
@@ -142,7 +142,7 @@ void FlashModel::SetBlockLocked(unsigned chip, uint32_t block, bool locked) {
     CheckBlock(block);
     std::lock_guard lock(mutex_);
     chips_[chip].locked[block] = locked;
-    unsaved_ = true;
+    StoreLocks(chip);
 }
 
 void FlashModel::SetProtectionRegister(unsigned chip,
@@ -150,7 +150,7 @@ void FlashModel::SetProtectionRegister(unsigned chip,
     CheckChip(chip);
     std::lock_guard lock(mutex_);
     chips_[chip].protection = words;
-    unsaved_ = true;
+    StoreProtection(chip);
 }
 
 // ---- Timing and knobs ----------------------------------------------------------------------

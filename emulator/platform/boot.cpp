@@ -42,9 +42,13 @@ void MachineImpl::WaitForRequestDone(uint64_t ticket) {
     changed_.wait(lock, [&] { return requestsDone_ >= ticket; });
 }
 
-void MachineImpl::PowerOn() { PostRequest(Request::kBoot, ResetKind::kCold); }
+void MachineImpl::PowerOn() {
+    TakeStateOutOfTheFolder();
+    PostRequest(Request::kBoot, ResetKind::kCold);
+}
 
 bool MachineImpl::Boot() {
+    TakeStateOutOfTheFolder();
     uint32_t before = BootCount();
     if (PostRequest(Request::kBoot, ResetKind::kCold) == 0) return Booted();
     WaitUntilBootCount(before + 1, 3600000);

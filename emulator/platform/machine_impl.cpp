@@ -132,14 +132,36 @@ StoredState MachineImpl::SnapshotState() const {
     return s;
 }
 
+// The configuration goes last: its "ram-retained=on" vouches for the registry saved before it.
 void MachineImpl::Save() {
-    WriteStoredState(folder_, SnapshotState());
     registry_.Save(folder_ / state_files::kRegistry);
     try {
         board_->Flash().Save(folder_ / state_files::kFlash);
     } catch (const hw::FlashFileError& e) {
         throw StateError(e.what());
     }
+    WriteStoredState(folder_, SnapshotState());
+    std::lock_guard once(poweredOnce_);
+    stateOutOfTheFolder_ = false;  // the folder holds the RAM again, until the next power-on
+}
+
+// From a power-on the handheld's battery-backed RAM (registry, object store, boot
+// token) lives in this process, and what the folder holds of it is stale: the folder says
+// so, so that a process killed from here on leaves a handheld whose next boot is cold, as
+// after a power cut. The flash moves into its file (a file of the first format is written
+// in the current one), where every write reaches it at once.
+void MachineImpl::TakeStateOutOfTheFolder() {
+    std::lock_guard once(poweredOnce_);
+    if (stateOutOfTheFolder_) return;
+    try {
+        board_->Flash().Save(folder_ / state_files::kFlash);
+    } catch (const hw::FlashFileError& e) {
+        throw StateError(e.what());
+    }
+    StoredState state = SnapshotState();
+    state.ramRetained = false;
+    WriteStoredState(folder_, state);
+    stateOutOfTheFolder_ = true;
 }
 
 MachineState MachineImpl::State() const {

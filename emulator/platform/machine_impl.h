@@ -162,8 +162,11 @@ private:
     // file is not the build's own module (or no host module may run).
     std::unique_ptr<LoadedModule> LoadHostModule(std::u16string_view handheldPath,
                                                  std::string* error, bool* refused);
+    void TakeStateOutOfTheFolder();
 
     std::filesystem::path folder_;
+    std::mutex poweredOnce_;
+    bool stateOutOfTheFolder_ = false;  // under poweredOnce_
     std::unique_ptr<hw::Board> board_;
     ObjectStore store_;
     Registry registry_;

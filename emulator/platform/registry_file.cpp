@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "text_escape.h"
+#include "emulator/files/atomic_file.h"
 #include "emulator/object_store.h"  // FoldCase
 #include "emulator/registry.h"
 #include "emulator/state_error.h"
@@ -97,16 +98,11 @@ void Registry::Save(const std::filesystem::path& file) const {
         }
     }
     out << "end\n";
-    auto temp = file;
-    temp += ".tmp";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        f << out.str();
-        if (!f) throw StateError("cannot write registry file " + temp.string());
+    try {
+        files::ReplaceFile(file, out.str());
+    } catch (const files::FileError& e) {
+        throw StateError("cannot save the registry: " + std::string(e.what()));
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, file, ec);
-    if (ec) throw StateError("cannot replace registry file " + file.string() + ": " + ec.message());
 }
 
 void Registry::Load(const std::filesystem::path& file) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "text_escape.h"
+#include "emulator/files/atomic_file.h"
 #include "emulator/object_store.h"
 
 namespace tova {
@@ -101,17 +102,11 @@ void WriteStoredState(const std::filesystem::path& folder, const StoredState& st
     for (const auto& knob : state.flashFaults) out << "flash-fault=" << knob << "\n";
     out << "ram-retained=" << OnOff(state.ramRetained) << "\n"
         << "boot-count=" << state.bootCount << "\n";
-    auto file = folder / state_files::kConfig;
-    auto temp = file;
-    temp += ".tmp";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        f << out.str();
-        if (!f) throw StateError("cannot write " + temp.string());
+    try {
+        files::ReplaceFile(folder / state_files::kConfig, out.str());
+    } catch (const files::FileError& e) {
+        throw StateError(e.what());
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, file, ec);
-    if (ec) throw StateError("cannot replace " + file.string() + ": " + ec.message());
 }
 
 StoredState ReadStoredState(const std::filesystem::path& folder) {

@@ -1,7 +1,8 @@
 // The files of a handheld's state folder and the machine configuration file in it.
 //   machine.conf   versioned key=value text: configuration, fault knobs, boot state
-//   flash.img      the flash model's array and lock bits
-//   registry.txt   the registry
+//   flash.img      the flash model's array and lock bits; the model works in it (mapped), so
+//                  it holds every write at once
+//   registry.txt   the registry, saved when the handheld is switched off
 //   store/         the object store
 //   link.endpoint  written by `tova-emu run` while it serves the link
 //   control.sock   the control channel of a running `tova-emu run`

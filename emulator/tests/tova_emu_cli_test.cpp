@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -421,7 +422,7 @@ TEST_F(TovaEmuCli, WithoutHostModulesNoStartupProgramRuns) {
 TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
     fs::path endpoint = fs::path(State()) / "link.endpoint";
-    for (int signal : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
+    for (int signal : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1, SIGALRM, SIGXCPU, SIGRTMIN + 2}) {
         auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
         ASSERT_TRUE(WaitForInfo("(up)")) << strsignal(signal);
         run->Signal(signal);
@@ -432,6 +433,40 @@ TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
         EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("ram-retained=on"), std::string::npos)
             << strsignal(signal);
     }
+}
+
+// A kill -9 gives `run` no chance to save: the flash is in its file all the same, and the
+// RAM is lost as in a power cut. The folder loads, and the next run boots cold.
+TEST_F(TovaEmuCli, AKilledHandheldLeavesAFolderThatLoadsAndBootsCold) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    fs::path store = fs::path(State()) / "store";
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    run->Signal(SIGINT);
+    ASSERT_EQ(Finish(*run).exitCode, 0);
+    // Switched off properly, the next run boots warm; a file left in its store shows what
+    // the RAM keeps.
+    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    ASSERT_TRUE(WaitForInfo("boots:        2 (last warm)"));
+    std::ofstream(store / "Temp" / "kept-while-warm.txt") << "x";
+    ASSERT_TRUE(WaitForInfo("\\Temp\\kept-while-warm.txt"));
+    run->Signal(SIGKILL);
+    EXPECT_EQ(Finish(*run).exitCode, 128 + SIGKILL);
+
+    EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("ram-retained=off"), std::string::npos);
+    Outcome info = Run({"info", State()});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("running:      no"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("ROM build:    0x05010100"), std::string::npos) << info.out;
+
+    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "third");
+    EXPECT_TRUE(WaitForInfo("(last cold)"));
+    EXPECT_TRUE(WaitForInfo("(up)"));
+    EXPECT_FALSE(fs::exists(store / "Temp" / "kept-while-warm.txt")) << "a cold boot wipes the store";
+    run->Signal(SIGINT);
+    Outcome ran = Finish(*run);
+    EXPECT_EQ(ran.exitCode, 0) << ran.err;
+    EXPECT_FALSE(fs::exists(fs::path(State()) / "link.endpoint"));
 }
 
 // A save that fails at switch-off is a message and exit 1, never an abort.
@@ -445,6 +480,37 @@ TEST_F(TovaEmuCli, FailedSaveAtSwitchOffIsAClearError) {
     EXPECT_EQ(ran.exitCode, 1) << ran.err;
     EXPECT_NE(ran.err.find("could not be saved"), std::string::npos) << ran.err;
     EXPECT_EQ(ran.err.find("terminate called"), std::string::npos) << ran.err;
+}
+
+// A state folder the handheld may no longer write: the switch-off says the state could not
+// be saved and ends with 1. Root writes into any folder a mode forbids, so for root the
+// folder is made immutable instead.
+bool MakeReadOnly(const fs::path& folder, bool readOnly) {
+    if (::geteuid() == 0)
+        return std::system(("chattr " + std::string(readOnly ? "+i " : "-i ") + folder.string()).c_str()) == 0;
+    fs::permissions(folder, readOnly ? fs::perms::owner_read | fs::perms::owner_exec : fs::perms::owner_all);
+    return true;
+}
+
+TEST_F(TovaEmuCli, ASwitchOffIntoAReadOnlyFolderIsAClearError) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "read-only");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    if (!MakeReadOnly(State(), true)) {
+        run->Signal(SIGINT);
+        Finish(*run);
+        GTEST_SKIP() << "cannot make a folder read-only here";
+    }
+    run->Signal(SIGTERM);
+    Outcome ran = Finish(*run);
+    EXPECT_TRUE(MakeReadOnly(State(), false));
+    EXPECT_EQ(ran.exitCode, 1) << ran.err;
+    EXPECT_NE(ran.err.find("could not be saved in " + State()), std::string::npos) << ran.err;
+    EXPECT_NE(ran.err.find(".tmp"), std::string::npos) << "names the file it could not write: " << ran.err;
+    EXPECT_EQ(ran.err.find("terminate called"), std::string::npos) << ran.err;
+    // What was saved before is still there, whole.
+    Outcome info = Run({"info", State()});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
 }
 
 }  // namespace

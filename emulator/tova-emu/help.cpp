@@ -28,10 +28,13 @@ Commands:
             [--window [--grab OUT.png] [--close-after MS]]
       Powers the handheld on and runs it in the foreground: boots, serves the sync link on
       127.0.0.1:N (default 4990; 0 picks a free port), writes the link endpoint to
-      STATE/link.endpoint and prints it. Ctrl-C (SIGINT) or SIGTERM switches it off and
-      saves its state; the next run powers it on again with its RAM (object store and
-      registry) kept, as a switched-off handheld keeps its battery-backed RAM. After a
-      power cut the power comes back by itself and the handheld boots cold.
+      STATE/link.endpoint and prints it. Ctrl-C (SIGINT), SIGTERM or any other signal
+      that would end it switches it off and saves its state; the next run powers it on
+      again with its RAM (object store and registry) kept, as a switched-off handheld keeps
+      its battery-backed RAM. The flash is written to STATE/flash.img as the handheld
+      writes it, so even a kill -9 loses none of it; the RAM is then lost as in a power cut,
+      and the next run boots cold. After a power cut the power comes back by itself and the
+      handheld boots cold.
         --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
                          five-minute update take seconds)
         --host-modules   lets the handheld run the build's host modules: a module in its

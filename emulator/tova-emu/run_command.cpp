@@ -5,13 +5,13 @@
 #include <atomic>
 #include <mutex>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <thread>
 
 #include "arguments.h"
 #include "commands.h"
 #include "control_channel.h"
+#include "emulator/files/atomic_file.h"
 #include "handheld_actions.h"
 #include "platform/clock/clock.h"
 #include "state_folder.h"
@@ -49,7 +49,11 @@ void RestorePower(Machine& machine, const std::atomic<bool>& stopping) {
         if (!machine.WaitUntilState(MachineState::kOff, 60000) || stopping) continue;
         std::printf("power cut; powering on again\n");
         std::fflush(stdout);
-        machine.PowerOn();
+        try {
+            machine.PowerOn();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tova-emu: the handheld cannot be powered on again: %s\n", e.what());
+        }
     }
 }
 
@@ -113,7 +117,14 @@ int RunCommand(const std::vector<std::string>& args) {
     }
     context.linkEndpoint = "127.0.0.1:" + std::to_string(link->Port());
     context.link = link.get();
-    std::ofstream(endpointFile) << context.linkEndpoint << "\n";
+    try {
+        files::ReplaceFile(endpointFile, context.linkEndpoint + "\n");
+    } catch (const files::FileError& e) {
+        stopping = true;
+        machine->Shutdown();
+        powerWatch.join();
+        throw CommandError(std::string("cannot write the link endpoint: ") + e.what());
+    }
     std::printf("link endpoint %s\n", context.linkEndpoint.c_str());
     // The control channel and the window take turns at the handheld's actions.
     std::mutex actions;
@@ -128,6 +139,8 @@ int RunCommand(const std::vector<std::string>& args) {
         stopping = true;
         machine->Shutdown();
         powerWatch.join();
+        std::error_code ignored;
+        std::filesystem::remove(endpointFile, ignored);
         throw;
     }
     std::printf("running %s; Ctrl-C switches it off\n", state.string().c_str());

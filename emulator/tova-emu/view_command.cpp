@@ -75,7 +75,10 @@ bool ParseViewWindowOption(const std::vector<std::string>& args, size_t* i,
 sigset_t StopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&signals, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                  SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT})
+        sigaddset(&signals, s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&signals, s);
     return signals;
 }
 

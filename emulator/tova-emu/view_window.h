@@ -70,7 +70,10 @@ class StopSignalWatch {
 };
 
 // Every signal that would end the program without its cleanup and that it can catch:
-// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE. Each switches the handheld off as Ctrl-C does.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+// SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT and the real-time signals. Each switches the
+// handheld off as Ctrl-C does. (The faults a program raises on itself, such as SIGSEGV, and
+// SIGKILL are not among them: the flash survives those in its file.)
 sigset_t StopSignals();
 // Blocks the stop signals in this thread and every thread it starts from now on.
 void BlockStopSignals();

@@ -61,6 +61,14 @@ void HandheldProcess::SwitchOff() {
     run_.reset();
 }
 
+void HandheldProcess::Kill() {
+    if (!run_) return;
+    run_->Signal(SIGKILL);
+    std::optional<int> code = run_->Wait(std::chrono::minutes(1));
+    EXPECT_EQ(code, 128 + SIGKILL) << RunOutput();
+    run_.reset();
+}
+
 std::string HandheldProcess::RunOutput() const {
     auto folder = state_.parent_path();
     return child::ReadTextFile(folder / "tova-emu-run.out") + child::ReadTextFile(folder / "tova-emu-run.err");

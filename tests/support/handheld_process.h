@@ -26,6 +26,8 @@ public:
     void Run();
     // Ctrl-C to tova-emu run, and its end.
     void SwitchOff();
+    // SIGKILL to tova-emu run, which can neither save nor clean up, and its end.
+    void Kill();
 
     // tova-emu COMMAND STATE WORDS...
     child::Outcome Command(const std::string& command, const std::vector<std::string>& words = {});

@@ -170,6 +170,9 @@ public:
     // Powers on; the boot runs on the machine thread after the boot delay. Whether it is
     // warm or cold follows the token kept by the last Shutdown (a handheld switched off
     // keeps its battery-backed RAM) and is cold after a power cut or on first power-on.
+    // The first power-on of this Machine marks the RAM in the state folder as lost until
+    // the next Save (a process killed meanwhile leaves a handheld that boots cold) and
+    // moves the flash into its file; a folder it cannot write throws StateError.
     virtual void PowerOn() = 0;
     // PowerOn and wait until booted or dead. Returns Booted().
     virtual bool Boot() = 0;

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -128,6 +129,9 @@ struct FlashActivity {
     uint32_t lastProgramOffset = 0;
 };
 
+// Where a model keeps its array and lock bits (flash_file.cpp).
+struct FlashStorage;
+
 class FlashFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -142,7 +146,9 @@ public:
 
     // Power-on / hardware reset: both chips to read array, status cleared, write buffers and
     // sequences dropped, a running operation abandoned (its effect on the array stays), power
-    // back after a cut. Lock bits, contents and fault knobs are kept.
+    // back after a cut. Lock bits, contents and fault knobs are kept. What was written since
+    // is put onto the storage of the model's file, so that the handheld never boots from
+    // flash a host crash could take back (a failure is reported by the next Save).
     void Reset();
 
     // ---- Direct host access, bypassing the state machines -------------------------------
@@ -159,15 +165,23 @@ public:
     void SetBlockLocked(unsigned chip, uint32_t block, bool locked);
     void SetProtectionRegister(unsigned chip, const std::array<uint16_t, kFlashProtectionWords>& words);
 
-    // Array, lock bits and protection registers; blocks never written since the part was
-    // fresh are left out of the file. The file is replaced atomically and is on the storage
-    // before it replaces the old one. Saving to the file last saved or loaded writes
-    // nothing when nothing has changed since. Throws FlashFileError with the path and the
-    // reason.
-    void Save(const std::filesystem::path& path) const;
-    // Validates the whole file before changing anything: a missing, short, foreign or
-    // corrupt file throws FlashFileError and leaves the model as it was.
+    // The model keeps its array, lock bits and protection registers in a file of the state
+    // folder, mapped shared: once it has its file, every erase, program and lock change is
+    // in the kernel's hands the moment the model makes it, so a process killed by any signal
+    // loses none of them. Until then (a new model) it keeps them in memory.
+    //
+    // Save to the model's own file puts what changed since the last save onto the storage;
+    // to any other file it writes the whole part atomically (a temporary file, synced, renamed
+    // over the old one). A model without a file, or whose file was removed or replaced, moves
+    // into the file it saves. Throws FlashFileError with the path and the reason.
+    void Save(const std::filesystem::path& path);
+    // Validates the file before changing anything: a missing, short, foreign or corrupt file
+    // throws FlashFileError and leaves the model as it was. A file of the current format
+    // becomes the model's own (one it may not write is read into memory instead); one of the
+    // first format is read into memory, and the next save writes the current format.
     void Load(const std::filesystem::path& path);
+    // The file the model lives in, or empty while it lives in memory.
+    std::filesystem::path OwnFile() const;
 
     // ---- Timing --------------------------------------------------------------------------
     void SetTiming(unsigned chip, const FlashTiming& timing);
@@ -301,33 +315,34 @@ private:
     bool ConsumeFault(std::unordered_map<uint32_t, uint32_t>& faults, uint32_t key);
     uint16_t IdentifierWord(const Chip& chip, uint32_t word) const;
 
-    struct Snapshot;
-    // false when the file at `path` already holds what a save would write.
-    bool TakeSnapshot(const std::filesystem::path& path, Snapshot& snapshot) const;
-
     void CopyOut(uint32_t offset, uint32_t length, uint8_t* to) const;
     void CopyIn(uint32_t offset, const uint8_t* from, size_t length);
 
-    struct FreeCells {
-        void operator()(uint8_t* cells) const;
-    };
+    // Where the array lives: memory of its own, or the state folder's file mapped shared
+    // (flash_file.cpp). Shared with a sync running outside the lock.
+    static std::shared_ptr<FlashStorage> MemoryStorage();
+    // Takes `storage` whole (its lock bits and protection registers too); under the lock.
+    void Adopt(std::shared_ptr<FlashStorage> storage, const std::array<bool, kFlashBlockCount>& touched);
+    // The lock bits and protection registers into the storage's header page.
+    void StoreLocks(unsigned chip);
+    void StoreProtection(unsigned chip);
+    // Writes the whole part to `path`; with `moveIn`, the model then lives in that file.
+    void WriteWhole(const std::filesystem::path& path, bool moveIn);
+    // Puts the blocks of the model's file written since the last sync onto the storage;
+    // false (with the reason) when the kernel could not.
+    bool SyncOwnFile(std::string* error);
+    void ResetChips();
 
     mutable SpinLock mutex_;
+    std::shared_ptr<FlashStorage> storage_;
     // The array in bus byte order, stored inverted: erased flash is the zero memory the host
-    // hands out untouched, so a fresh 32 MiB part costs nothing until it is written.
-    std::unique_ptr<uint8_t[], FreeCells> cells_;
+    // hands out untouched (or a hole in the file), so a fresh 32 MiB part costs nothing until
+    // it is written.
+    uint8_t* cells_ = nullptr;
     std::array<bool, kFlashBlockCount> touched_{};  // blocks whose cells were ever written
-    // The file that holds exactly this array, lock bits and protection registers, unless
-    // something changed since it was written or read.
-    struct FileStamp {
-        uintmax_t size = 0;
-        std::filesystem::file_time_type modified{};
-        bool operator==(const FileStamp&) const = default;
-    };
-    static FileStamp StampOf(const std::filesystem::path& path);
-    mutable std::filesystem::path savedAs_;
-    mutable FileStamp savedStamp_;
-    mutable bool unsaved_ = true;
+    std::array<bool, kFlashBlockCount> dirty_{};    // written since the file was last synced
+    bool headerDirty_ = false;                       // lock bits or protection changed since
+    std::string syncFailure_;  // a sync at reset that failed, reported by the next Save
     std::array<Chip, kFlashChipCount> chips_;
     bool busyInTime_ = false;
     bool powerCut_ = false;
