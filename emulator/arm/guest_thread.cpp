@@ -1,19 +1,33 @@
 #include "emulator/arm/guest_thread.h"
 
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "emulator/arm/platform_imports.h"
+#include "platform_call.h"
 
 namespace tova::arm {
 
+class GuestThread::PlatformGate final : public cpu::ArmCpu::DeviceAccessGate {
+public:
+    void Enter() override { call_.emplace(); }
+    void Leave() override { call_.reset(); }
+
+private:
+    std::optional<PlatformCall> call_;
+};
+
 GuestThread::GuestThread(GuestMemory& memory, GuestHeap& heap)
-    : memory_(memory), thunks_(memory, heap), cpu_(memory.Board()), stack_(memory.Allocate(kStackBytes)),
-      codeSeen_(memory.CodeGeneration()) {
+    : memory_(memory), thunks_(memory, heap), cpu_(memory.Board()), gate_(std::make_unique<PlatformGate>()),
+      stack_(memory.Allocate(kStackBytes)), codeSeen_(memory.CodeGeneration()) {
     if (!stack_) throw std::runtime_error("no room in guest RAM for a thread's stack");
+    cpu_.SetDeviceAccessGate(gate_.get());
     cpu_.MapFixedCode(kThunkPage, ThunkCode());
     cpu_.SetSupervisorCallHandler([this](cpu::ArmCpu& cpu) { thunks_.Answer(cpu); });
 }
+
+GuestThread::~GuestThread() = default;
 
 cpu::ArmCpu::Result GuestThread::Call(uint32_t entry, const std::vector<uint32_t>& arguments) {
     const uint64_t generation = memory_.CodeGeneration();

@@ -261,17 +261,6 @@ void LockPages(GuestCall& call) {
     call.Return(uint32_t(ok));
 }
 
-// The platform counts a sleep with interrupts masked as a violation; on this CPU masking
-// is the guest's own CPSR write, which the platform learns of here.
-void Sleep(GuestCall& call) {
-    const uint32_t ms = call.Word(0);
-    if (call.Cpu().InterruptsMasked()) {
-        PlatformCall platform;
-        if (platform) platform->MaskInterrupts();
-    }
-    ::Sleep(ms);
-}
-
 void Answer(Function function, GuestCall& call, GuestHeap& heap) {
     switch (function) {
     case Function::kKernelIoControl: return KernelIoControl(call);
@@ -306,7 +295,7 @@ void Answer(Function function, GuestCall& call, GuestHeap& heap) {
         return call.Return(uint32_t(::SetThreadPriority(HostHandle(call.Word(0)), int(call.Word(1)))));
     case Function::kCeSetThreadPriority:
         return call.Return(uint32_t(::CeSetThreadPriority(HostHandle(call.Word(0)), int(call.Word(1)))));
-    case Function::kSleep: return Sleep(call);
+    case Function::kSleep: return ::Sleep(call.Word(0));
     case Function::kNKDbgPrintfW: return NKDbgPrint(call);
     case Function::kCount: break;
     }
@@ -322,7 +311,21 @@ void PlatformThunks::Answer(cpu::ArmCpu& cpu) {
         cpu.StopWithGuestError(std::string("supervisor call at ") + where + " outside the platform's thunks");
         return;
     }
-    GuestCall call(cpu, memory_, PlatformFunctionName(*function));
+    const char* name = PlatformFunctionName(*function);
+    // The platform runs from flash: called while a chip answers status instead of array
+    // data, the handheld would fetch garbage.
+    hw::FlashModel& flash = memory_.Board().Flash();
+    if (!flash.Activity(0).readArray || !flash.Activity(1).readArray) {
+        cpu.StopWithGuestError(std::string(name) + " called while a flash chip is out of read-array mode");
+        return;
+    }
+    // Masking is the guest's own CPSR write on this CPU; the platform (which counts a
+    // sleep with interrupts masked as a violation) learns of it at the next call.
+    if (cpu.InterruptsMasked()) {
+        PlatformCall platform;
+        if (platform) platform->MaskInterrupts();
+    }
+    GuestCall call(cpu, memory_, name);
     tova::arm::Answer(*function, call, heap_);
 }
 

@@ -40,15 +40,31 @@ struct ArmCpu::MmioWindow {
     bool cachedFlash;
 };
 
+template <typename Access>
+bool ArmCpu::Gated(Access access) {
+    // Nothing may unwind through the CPU's C code.
+    try {
+        if (gate_) gate_->Enter();
+    } catch (...) {
+        handlerException_ = std::current_exception();
+        Stop("the device access ended the thread");
+        return false;
+    }
+    try {
+        access();
+    } catch (const std::exception& e) {
+        Stop(e.what());
+    }
+    if (gate_) gate_->Leave();
+    return true;
+}
+
 struct ArmCpu::Callbacks {
     static uint64_t Read(uc_engine*, uint64_t offset, unsigned size, void* user) {
         auto* w = static_cast<MmioWindow*>(user);
-        try {
-            return w->bus->Read(w->base + uint32_t(offset), size);
-        } catch (const std::exception& e) {  // nothing may unwind through the CPU's C code
-            w->cpu->Stop(e.what());
-            return 0;
-        }
+        uint64_t value = 0;
+        w->cpu->Gated([&] { value = w->bus->Read(w->base + uint32_t(offset), size); });
+        return value;
     }
     static void Write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
         auto* w = static_cast<MmioWindow*>(user);
@@ -65,11 +81,7 @@ struct ArmCpu::Callbacks {
             }
             return;
         }
-        try {
-            w->bus->Write(address, uint32_t(value), size);
-        } catch (const std::exception& e) {
-            w->cpu->Stop(e.what());
-        }
+        w->cpu->Gated([&] { w->bus->Write(address, uint32_t(value), size); });
     }
     static void Interrupt(uc_engine*, uint32_t number, void* user) {
         auto* cpu = static_cast<ArmCpu*>(user);

@@ -168,6 +168,31 @@ TEST_F(ArmCpuTest, AHandlersExceptionLeavesTheCallAndTheCpuRunsOn) {
     EXPECT_EQ(r.value, 9u);
 }
 
+TEST_F(ArmCpuTest, EveryDeviceAccessPassesTheGateAndARefusalEndsTheCall) {
+    struct CountingGate : ArmCpu::DeviceAccessGate {
+        int entered = 0, left = 0;
+        bool refuse = false;
+        void Enter() override {
+            if (refuse) throw std::runtime_error("boot ended");
+            ++entered;
+        }
+        void Leave() override { ++left; }
+    } gate;
+    cpu_.SetDeviceAccessGate(&gate);
+    Place(kCode, {kStrR1AtR0, kLdrR0AtR0, kBxLr});
+    ArmCpu::Result r = Run({kFlashData, 0x00FF00FF});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(gate.entered, 2);
+    EXPECT_EQ(gate.left, 2);
+    // RAM is not a device: no gate.
+    Run({kStackTop - 16, 1});
+    EXPECT_EQ(gate.entered, 2);
+    gate.refuse = true;
+    EXPECT_THROW(Run({kFlashData, 0x00700070}), std::runtime_error);
+    EXPECT_TRUE(board_.Flash().Activity(0).readArray) << "the refused write never reached the chips";
+    cpu_.SetDeviceAccessGate(nullptr);
+}
+
 TEST_F(ArmCpuTest, FixedCodeCannotBeWrittenByTheGuest) {
     cpu_.MapFixedCode(kFixedCode, {kBxLr});
     Place(kCode, {kStrR1AtR0, kBxLr});

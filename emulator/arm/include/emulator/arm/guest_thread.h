@@ -22,6 +22,7 @@ public:
 
     // Throws std::runtime_error when guest RAM has no room for the stack.
     GuestThread(GuestMemory& memory, GuestHeap& heap);
+    ~GuestThread();
 
     // Calls ARM code at `entry` with any number of word arguments (the fifth on go on the
     // stack), until it returns or a guest error ends it (a register dump in the result).
@@ -29,10 +30,15 @@ public:
 
     cpu::ArmCpu& Cpu() { return cpu_; }
 
+    // Device accesses enter the platform as the host build's hardware accessors do: a
+    // thread whose boot has ended stops at its next one with MachineHalted.
+    class PlatformGate;
+
 private:
     GuestMemory& memory_;
     PlatformThunks thunks_;
     cpu::ArmCpu cpu_;
+    std::unique_ptr<PlatformGate> gate_;
     std::unique_ptr<GuestBlock> stack_;
     uint64_t codeSeen_;
 };

@@ -62,6 +62,17 @@ public:
     // Maps read-only code at `address` (page aligned, outside every window of the board):
     // the platform's own code that no guest may change.
     void MapFixedCode(uint32_t address, const std::vector<uint32_t>& words);
+    // Entered around every device access (MMIO) the guest makes, as a platform call is
+    // entered around a hardware accessor: Enter may throw (the guest's boot has ended),
+    // which stops the guest and leaves Call like a supervisor call handler's exception.
+    class DeviceAccessGate {
+    public:
+        virtual ~DeviceAccessGate() = default;
+        virtual void Enter() = 0;
+        virtual void Leave() = 0;
+    };
+    void SetDeviceAccessGate(DeviceAccessGate* gate) { gate_ = gate; }
+
     // Ends the running call with a guest error (kind kGuestCode) saying `reason`; for a
     // supervisor call handler.
     void StopWithGuestError(const std::string& reason);
@@ -78,6 +89,11 @@ private:
     std::string stopReason_;
     SupervisorCallHandler supervisorCall_;
     std::exception_ptr handlerException_;
+    DeviceAccessGate* gate_ = nullptr;
+
+    // Runs one device access inside the gate; false when the gate refused it.
+    template <typename Access>
+    bool Gated(Access access);
 
     std::string RegisterDump() const;
     std::string FlashFetchReason(uint32_t pc) const;
