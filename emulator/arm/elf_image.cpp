@@ -223,6 +223,11 @@ private:
     }
 };
 
+bool ElfImage::SaysArm(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= kElfHeaderBytes && std::memcmp(bytes.data(), "\x7F" "ELF", 4) == 0 &&
+           (bytes[18] | bytes[19] << 8) == kMachineArm;
+}
+
 std::optional<ElfImage> ElfImage::Parse(const std::vector<uint8_t>& bytes, std::string* error) {
     return ElfParser(bytes, error).Parse();
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "machine_impl.h"
+#include "emulator/arm/elf_image.h"
 
 namespace tova {
 
@@ -72,6 +73,11 @@ std::unique_ptr<LoadedModule> MachineImpl::LoadModule(std::u16string_view handhe
     auto bytes = store_.ReadFile(handheldPath);
     if (!bytes) return fail(ToUtf8(handheldPath) + " does not exist");
     if (!LooksLikeModule(*bytes)) return fail(ToUtf8(handheldPath) + " is not a loadable module");
+    if (arm::ElfImage::SaysArm(*bytes)) {
+        if (!Config().armModules)
+            return fail(ToUtf8(handheldPath) + " is built for the handheld's CPU, which this handheld does not run");
+        return LoadCpuModule(handheldPath, *bytes, error);
+    }
     static std::atomic<uint64_t> serial{0};
     fs::path copy = PrivateCopyFolder() / ("module-" + std::to_string(++serial) + ".so");
     {

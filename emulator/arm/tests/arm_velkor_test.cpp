@@ -74,10 +74,45 @@ TEST(ArmVelkorTest, FlashesAWholePackageByteForByteAndBootsIt) {
         << "flash from the image address equals the package's segments";
     const std::vector<uint8_t> firstBlock = m.Flash().ReadArray(0, kFlashBlockBytes);
     EXPECT_TRUE(firstBlock == before) << "the first block is left alone";
-    EXPECT_FALSE(m.Flash().Operations().empty());
+    uint64_t wordsWritten = 0;
+    for (const hw::FlashOperation& op : m.Flash().Operations())
+        if (op.kind == hw::FlashOperationKind::kBufferedProgram) wordsWritten += op.words;
+    EXPECT_GE(wordsWritten * 2, uint64_t(kPackageSegmentsBytes) / 2) << "the image was written, not found in place";
     for (const hw::FlashOperation& op : m.Flash().Operations())
         EXPECT_GE(op.offset, imageOffset) << "nothing written or erased below the image";
     EXPECT_EQ(m.RomBuild(), flasher_test::NewRomBuild());
+}
+
+// As the handheld runs it with its option on: Velkor.exe (the ARM build) in the start-up
+// folder, a warm boot, the shell starting it on a CPU context of its own thread.
+TEST(ArmVelkorTest, RunsFromTheStartUpFolderOnTheCpuAndFlashesThePackage) {
+    MachineConfig config;
+    config.armModules = true;
+    flasher_test::HandheldSession handheld(config);
+    Machine& m = handheld.M();
+    handheld.PutPackageSegmentFiles();
+    handheld.PutFile(u"\\Windows\\StartUp\\Velkor.exe", ReadFile(TOVA_ARM_VELKOR));
+    const size_t launchesBefore = m.ShellLaunches().size();
+    const uint32_t boots = m.BootCount();
+    SetTimeScale(kTimeScale);
+    m.RequestReset(ResetKind::kWarm);
+    // The warm boot that starts the flasher, then the boot of the new ROM.
+    const bool backUp = handheld.Watchdog().Await(
+        [&] { return m.WaitUntilBootCount(boots + 2, 0) && m.WaitUntilBooted(0); });
+    SetTimeScale(0);
+    ASSERT_TRUE(backUp) << handheld.Watchdog().Reason();
+
+    const std::vector<ShellLaunch> launches = m.ShellLaunches();
+    bool ranAsModule = false;
+    for (size_t i = launchesBefore; i < launches.size(); ++i)
+        ranAsModule |= launches[i].kind == ShellLaunch::Kind::kModule;
+    EXPECT_TRUE(ranAsModule);
+    EXPECT_EQ(m.Bus().GuestErrors().Count(hw::GuestErrorKind::kGuestCode), 0u);
+    const std::vector<uint8_t>& package = flasher_test::NewRomPackage();
+    const std::vector<uint8_t> image = m.Flash().ReadArray(kImageFlashAddress - kFlashStart, kPackageSegmentsBytes);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), package.begin() + kPackageSegmentsOffset));
+    EXPECT_EQ(m.RomBuild(), flasher_test::NewRomBuild());
+    EXPECT_FALSE(m.LastBootWarm());
 }
 
 }  // namespace

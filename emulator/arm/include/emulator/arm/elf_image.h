@@ -42,6 +42,9 @@ public:
     // Largest image the loader places (the larger model's RAM is 64 MiB).
     static constexpr uint32_t kLargestImage = 16u << 20;
 
+    // Whether a file says it is an ELF image for ARM (its header alone; Parse validates).
+    static bool SaysArm(const std::vector<uint8_t>& bytes);
+
     // The parsed image, or nullopt with *error saying what is wrong.
     static std::optional<ElfImage> Parse(const std::vector<uint8_t>& bytes, std::string* error);
 
