@@ -45,19 +45,20 @@ std::unique_ptr<ArmModule> ArmModule::Load(const std::string& name, const std::v
     const auto& symbols = image->Symbols();
     std::vector<uint32_t> symbolAddress(symbols.size(), 0);
     auto module = std::unique_ptr<ArmModule>(new ArmModule);
-    for (const ElfRelocation& r : image->Relocations()) {
+    for (size_t i = 1; i < symbols.size(); ++i) {
+        if (symbols[i].defined) continue;
+        const std::string& import = symbols[i].name;
+        auto function = PlatformFunctionNamed(import);
+        if (!function) return fail("imports " + (import.empty() ? "an unnamed symbol" : import) +
+                                   ", which the platform does not provide");
+        symbolAddress[i] = ThunkAddress(*function);
+        module->imports_[import] = symbolAddress[i];
+    }
+    for (const ElfRelocation& r : image->Relocations())
         if (r.type != kRelocRelative && r.type != kRelocAbs32 && r.type != kRelocGlobDat &&
             r.type != kRelocJumpSlot)
             return fail("relocation type " + std::to_string(r.type) + " at " + Hex(r.offset) +
                         " is not handled");
-        if (r.symbol == 0 || symbols[r.symbol].defined) continue;
-        const std::string& import = symbols[r.symbol].name;
-        auto function = PlatformFunctionNamed(import);
-        if (!function) return fail("imports " + (import.empty() ? "an unnamed symbol" : import) +
-                                   ", which the platform does not provide");
-        symbolAddress[r.symbol] = ThunkAddress(*function);
-        module->imports_[import] = symbolAddress[r.symbol];
-    }
 
     for (size_t i = 1; i < symbols.size(); ++i)
         if (symbols[i].defined && symbols[i].value >= image->ImageBytes())

@@ -4,6 +4,7 @@
 // calls it (its address, the procedure call standard), on a CPU of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "handheld_fixture.h"
@@ -11,6 +12,7 @@
 #include "emulator/arm/guest_thread.h"
 #include "emulator/arm/platform_imports.h"
 #include "platform/wince/api.h"
+#include "shared/flash_map.h"
 
 namespace tova::arm {
 namespace {
@@ -196,6 +198,20 @@ TEST_F(PlatformThunksTest, AnSvcOutsideTheThunksEndsTheThreadWithAGuestError) {
     EXPECT_NE(result.error.find("r15="), std::string::npos) << "a register dump";
     // The thread's CPU runs on.
     EXPECT_EQ(CallPlatform(F::kGetSystemDefaultLangID, {}), 1033u);
+}
+
+TEST_F(PlatformThunksTest, APlatformCallWhileFlashAnswersStatusEndsTheThread) {
+    // The platform runs from flash: with a chip in read-status mode it cannot be called.
+    const uint32_t flashWord = kFlashStart + 0x40000;
+    M().Bus().Write32(flashWord, 0x00700070);
+    cpu::ArmCpu::Result result{};
+    ASSERT_TRUE(M().RunDeviceCall([&] { result = thread_->Call(ThunkAddress(F::kSleep), {1}); }));
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("Sleep called while a flash chip is out of read-array mode"), std::string::npos)
+        << result.error;
+    EXPECT_EQ(M().Bus().GuestErrors().Count(hw::GuestErrorKind::kGuestCode), 1u);
+    M().Bus().Write32(flashWord, 0x00FF00FF);
+    EXPECT_EQ(CallPlatform(F::kGetSystemDefaultLangID, {}), 1033u) << "back in read-array mode";
 }
 
 }  // namespace
