@@ -72,13 +72,15 @@ int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshot
     ui::Transcript transcript;
     EchoLineByLine();
     transcript.EchoTo(stdout);
+    WizardOutcome outcome;
     {
         std::unique_ptr<ui::UiHost> host = ui::CreateWin32UiHost({&driver, &transcript, screenshots});
         WizardApp app(*host);
         app.RunWizard();
+        outcome = app.Outcome();
     }
     transcript.EchoTo(nullptr);
-    return 0;
+    return int(outcome);
 }
 #elif TOVA_SETUP_WITH_QT
 int RunUnattendedInWindows(int& argc, char** argv, const std::string& screenshots) {
@@ -108,7 +110,7 @@ int RunWindowed(int& argc, char** argv) {
     std::unique_ptr<ui::UiHost> host = ui::CreateWin32UiHost(options);
     WizardApp app(*host);
     app.RunWizard();
-    return 0;
+    return int(app.Outcome());
 #elif TOVA_SETUP_WITH_QT
     if (!ui::QtDisplayAvailable()) {
         std::fprintf(stderr,

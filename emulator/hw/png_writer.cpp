@@ -23,9 +23,16 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Writes the rows with libpng; returns an empty string or the reason for failing. Kept free
-// of C++ objects with destructors, since libpng reports errors by longjmp.
-std::string WritePng(std::FILE* file, const std::vector<uint8_t>& rgb) {
+void AppendToBuffer(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void NoFlush(png_structp) {}
+
+// Encodes the rows with libpng into `out`; returns an empty string or the reason for
+// failing. Kept free of C++ objects with destructors, since libpng reports errors by longjmp.
+std::string EncodeRows(const std::vector<uint8_t>& rgb, std::vector<uint8_t>* out) {
     std::string reason;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &reason, OnPngError, OnPngWarning);
     if (!png) return "cannot start the PNG encoder";
@@ -38,7 +45,7 @@ std::string WritePng(std::FILE* file, const std::vector<uint8_t>& rgb) {
         png_destroy_write_struct(&png, &info);
         return reason.empty() ? "PNG encoding failed" : reason;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, out, AppendToBuffer, NoFlush);
     png_set_IHDR(png, info, kScreenWidth, kScreenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -56,18 +63,27 @@ std::array<uint8_t, 3> Rgb565ToRgb888(uint16_t pixel) {
     return {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)};
 }
 
-void RenderPng(const FrameBuffer& frame, const std::filesystem::path& path) {
+std::vector<uint8_t> EncodePng(const FrameBuffer& frame) {
     std::vector<uint16_t> pixels = frame.Pixels();
     std::vector<uint8_t> rgb(pixels.size() * 3);
     for (size_t i = 0; i < pixels.size(); ++i) {
         auto c = Rgb565ToRgb888(pixels[i]);
         std::memcpy(&rgb[i * 3], c.data(), 3);
     }
+    std::vector<uint8_t> png;
+    std::string reason = EncodeRows(rgb, &png);
+    if (!reason.empty()) throw PngError("screenshot: " + reason);
+    return png;
+}
+
+void RenderPng(const FrameBuffer& frame, const std::filesystem::path& path) {
+    std::vector<uint8_t> png = EncodePng(frame);
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file) throw PngError("screenshot '" + path.string() + "': cannot create: " + std::strerror(errno));
-    std::string reason = WritePng(file.get(), rgb);
-    if (reason.empty() && std::fflush(file.get()) != 0) reason = std::strerror(errno);
-    if (!reason.empty()) {
+    bool written = std::fwrite(png.data(), 1, png.size(), file.get()) == png.size() &&
+                   std::fflush(file.get()) == 0;
+    if (!written) {
+        std::string reason = std::strerror(errno);
         file.reset();
         std::filesystem::remove(path);
         throw PngError("screenshot '" + path.string() + "': " + reason);

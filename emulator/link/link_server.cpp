@@ -9,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <list>
 #include <map>
 #include <mutex>
@@ -18,6 +21,7 @@
 #include <thread>
 
 #include "link_faults.h"
+#include "platform/clock/clock.h"
 #include "platform/rapi/wire.h"
 #include "request_handlers.h"
 #include "server_counters.h"
@@ -38,6 +42,33 @@ constexpr uint32_t kMaxGreetingBytes = 64;
 // The desktop keeps a handful of connections (the link monitor's, the file calls', an
 // invocation's); more than this is not one desktop, and each costs a thread.
 constexpr size_t kMaxConnections = 32;
+
+// Real milliseconds of the idle time at the current scale; -1 (no limit) at scale 0, where
+// no time passes.
+int IdleLimitMs() {
+    if (tova::TimeScale() <= 0) return -1;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(tova::ScaledMs(rapi::wire::kIdleCloseMs)).count();
+    return static_cast<int>(std::clamp<int64_t>(ms, 1, INT32_MAX));
+}
+
+// Waits for the first byte of the next request; false when none came within the idle time.
+// Only called between calls, so a call in progress never counts as idle.
+bool AwaitRequest(int fd) {
+    for (;;) {
+        pollfd wait{fd, POLLIN, 0};
+        int ready = ::poll(&wait, 1, IdleLimitMs());
+        if (ready < 0 && errno == EINTR) continue;
+        return ready != 0;  // readable, closed or failed: receiving tells which
+    }
+}
+
+// A request that stops halfway is idle too: receiving gives up after the idle time.
+void LimitStalledFrames(int fd) {
+    int limit = IdleLimitMs();
+    if (limit < 0) return;
+    timeval t{limit / 1000, (limit % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+}
 
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -189,9 +220,20 @@ std::shared_ptr<ServerSession> LinkServer::Impl::Greet(int fd) {
 
 void LinkServer::Impl::Serve(Connection* connection) {
     int fd = connection->fd;
-    if (auto session = Greet(fd)) {
+    LimitStalledFrames(fd);
+    std::shared_ptr<ServerSession> session;
+    if (AwaitRequest(fd)) {
+        session = Greet(fd);
+    } else {
+        counters.IdleClosed();  // connected and never greeted
+    }
+    if (session) {
         std::vector<uint8_t> request, reply;
         for (;;) {
+            if (!AwaitRequest(fd)) {
+                counters.IdleClosed();
+                break;
+            }
             FrameStatus status = rapi::wire::ReceiveFrame(fd, request);
             if (status == FrameStatus::kTooLong || status == FrameStatus::kTruncated) {
                 counters.ProtocolError();

@@ -39,6 +39,7 @@ LinkServerStats ServerCounters::Snapshot() const {
     stats.connectionsAccepted = accepted_.load();
     stats.connectionsRefused = refused_.load();
     stats.protocolErrors = protocolErrors_.load();
+    stats.idleClosed = idleClosed_.load();
     stats.fileCalls = fileCalls_.load();
     stats.invocations = invocations_.load();
     std::lock_guard lock(mutex_);

@@ -15,6 +15,7 @@ public:
     void Accepted() { ++accepted_; }
     void Refused() { ++refused_; }
     void ProtocolError() { ++protocolErrors_; }
+    void IdleClosed() { ++idleClosed_; }
     void Invocation() { ++invocations_; }
 
     // Brackets one file call; the delay instrument runs inside the bracket.
@@ -31,6 +32,7 @@ private:
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
     std::atomic<uint64_t> protocolErrors_{0};
+    std::atomic<uint64_t> idleClosed_{0};
     std::atomic<uint64_t> fileCalls_{0};
     std::atomic<uint64_t> invocations_{0};
     std::atomic<uint32_t> delayMs_{0};

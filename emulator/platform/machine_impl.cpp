@@ -84,7 +84,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& stateFolder) {
 MachineImpl::MachineImpl(fs::path folder, StoredState state)
     : folder_(std::move(folder)),
       board_(std::make_unique<hw::Board>(state.config.Addresses())),
-      store_(folder_ / state_files::kStore),
+      store_(folder_ / state_files::kStore, ObjectStoreCapacity(state.config.Addresses())),
       config_(state.config),
       flashFaults_(state.flashFaults),
       bootCount_(state.bootCount),

@@ -105,6 +105,8 @@ public:
     int SubscribeLinkState(LinkListener listener) override;
     void UnsubscribeLinkState(int subscription) override;
 
+    void SetHostModuleFolder(const std::filesystem::path& folder) override;
+    std::filesystem::path HostModuleFolder() const override;
     std::unique_ptr<LoadedModule> LoadModule(std::u16string_view handheldPath,
                                              std::string* error) override;
     std::unique_ptr<LoadedModule> LoadLibraryModule(std::u16string_view name,
@@ -170,6 +172,10 @@ private:
     uint32_t ReadToken() const;
     StoredState SnapshotState() const;
     void ApplyFaultKnobs();
+    // The module, or null with the reason; *refused when the reason is that the store's
+    // file is not the build's own module (or no host module may run).
+    std::unique_ptr<LoadedModule> LoadHostModule(std::u16string_view handheldPath,
+                                                 std::string* error, bool* refused);
 
     std::filesystem::path folder_;
     std::unique_ptr<hw::Board> board_;
@@ -182,6 +188,7 @@ private:
     std::condition_variable changed_;
     MachineConfig config_;
     std::vector<std::string> flashFaults_;
+    std::filesystem::path hostModuleFolder_;  // empty: no host module runs
     MachineState state_ = MachineState::kOff;
     bool ramRetained_ = false;
     uint32_t bootCount_ = 0;

@@ -76,7 +76,7 @@ std::optional<std::vector<std::u16string>> SplitHandheldPath(std::u16string_view
     return parts;
 }
 
-ObjectStore::ObjectStore(fs::path root) : root_(std::move(root)) {
+ObjectStore::ObjectStore(fs::path root, uint64_t capacity) : root_(std::move(root)), capacity_(capacity) {
     std::error_code ec;
     fs::create_directories(root_, ec);
 }
@@ -108,6 +108,25 @@ std::optional<fs::path> ObjectStore::PlaceFor(std::u16string_view path) const {
     if (!parent || !fs::is_directory(*parent, ec)) return std::nullopt;
     if (auto existing = MatchEntry(*parent, parts->back())) return existing;
     return NewEntry(*parent, parts->back());
+}
+
+uint64_t ObjectStore::UsedBytes() const {
+    uint64_t used = 0;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root_, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        uint64_t size = it->file_size(ec);
+        if (!ec) used += size;
+        ec.clear();
+    }
+    return used;
+}
+
+bool ObjectStore::HasRoomFor(uint64_t bytes) const {
+    if (capacity_ == kUnlimited || bytes == 0) return true;
+    uint64_t used = UsedBytes();
+    return used <= capacity_ && bytes <= capacity_ - used;
 }
 
 bool ObjectStore::Exists(std::u16string_view path) const { return Find(path).has_value(); }
@@ -143,6 +162,10 @@ bool ObjectStore::WriteFile(std::u16string_view path, const std::vector<uint8_t>
     auto host = PlaceFor(path);
     std::error_code ec;
     if (!host || fs::is_directory(*host, ec)) return false;
+    auto growing = LockGrowth();
+    uint64_t before = fs::is_regular_file(*host, ec) ? fs::file_size(*host, ec) : 0;
+    if (ec) before = 0;
+    if (bytes.size() > before && !HasRoomFor(bytes.size() - before)) return false;
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));

@@ -3,6 +3,7 @@
 // device threads of an ended boot cannot touch the next one.
 #include <fstream>
 
+#include "flash_sequences.h"
 #include "handheld_fixture.h"
 #include "shared/configuration.h"
 #include "emulator/hw/board.h"
@@ -13,7 +14,7 @@ namespace tova::testing {
 namespace {
 
 constexpr uint32_t kCounterAddress = 0xA4100000;  // the probe program's loop counter
-const std::u16string kProbePath = u"\\Windows\\StartUp\\Probe.exe";
+const std::u16string kProbePath = u"\\Windows\\StartUp\\PlatformProbe.exe";
 
 std::vector<uint8_t> ProbeModule() {
     std::ifstream in(TOVA_PROBE_MODULE, std::ios::binary);
@@ -238,9 +239,9 @@ TEST_F(BootTest, AFlashPowerCutDuringAnEraseLeavesAPartlyErasedKernel) {
     m.Flash().CutPowerAfter(0);
     // Block erase of the kernel's first block, as a flash driver would issue it.
     bool ran = m.RunDeviceCall([] {
-        HwWrite32(0xA0040000, 0x00200020);
-        HwWrite32(0xA0040000, 0x00D000D0);
-        HwRead32(0xA0040000);
+        HwWrite32(kImageFlashAddress, hw::test::kBlockErase);
+        HwWrite32(kImageFlashAddress, hw::test::kConfirm);
+        HwRead32(kImageFlashAddress);
     });
     EXPECT_FALSE(ran);
     m.PowerCut();  // waits for the cut the flash asked for
@@ -301,22 +302,6 @@ TEST_F(BootTest, LinkFollowsBootCableAndUsbDriver) {
     m.UnsubscribeLinkState(subscription);
     std::lock_guard lock(mutex);
     EXPECT_EQ(reports, (std::vector<bool>{true, false, true, false, true, false}));
-}
-
-TEST_F(BootTest, ModulesLoadFromTheStoreOnly) {
-    Machine& m = MakeBooted();
-    ASSERT_TRUE(m.Store().WriteFile(u"\\Windows\\PROBE.DLL", ProbeModule()));
-    ASSERT_TRUE(m.Store().WriteFile(u"\\Windows\\TEXT.DLL", Bytes("plain text")));
-    std::string error;
-    auto module = m.LoadLibraryModule(u"probe", &error);
-    ASSERT_TRUE(module) << error;
-    EXPECT_NE(module->Symbol("FlasherMain"), nullptr);
-    EXPECT_EQ(module->Symbol("NoSuchExport"), nullptr);
-    EXPECT_FALSE(m.LoadLibraryModule(u"MISSING", &error));
-    EXPECT_NE(error.find("does not exist"), std::string::npos);
-    EXPECT_FALSE(m.LoadLibraryModule(u"TEXT", &error));
-    EXPECT_NE(error.find("not a loadable module"), std::string::npos);
-    EXPECT_FALSE(m.LoadModule(u"\\Windows\\..\\PROBE.DLL", &error));
 }
 
 }  // namespace

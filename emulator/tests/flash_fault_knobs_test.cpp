@@ -2,12 +2,18 @@
 // that they reach the flash model, and that they persist with the state folder.
 #include <fstream>
 
+#include "flash_sequences.h"
 #include "handheld_fixture.h"
 #include "emulator/hw/board.h"
 #include "platform/wince/hw.h"
 
 namespace tova::testing {
 namespace {
+
+using namespace hw::test;
+
+constexpr uint32_t kChip0Ready = OnChip(0, kStatusReady);
+constexpr uint32_t kChip1Ready = OnChip(1, kStatusReady);
 
 struct KnobCase {
     const char* knob;
@@ -60,28 +66,29 @@ TEST_F(FlashFaultKnobsTest, KnobsReachTheFlashAndPersist) {
     ASSERT_TRUE(m.ApplyFlashFault("busy-before", "0 2", &error)) << error;
     EXPECT_TRUE(m.Flash().BlockLocked(1, 9));
     // Read status: chip 0 answers busy twice, chip 1 is ready at once.
-    HwWrite32(0xA0000000, 0x00700070);
-    uint32_t first = HwRead32(0xA0000000);
-    EXPECT_EQ(first & 0x80, 0u);
-    EXPECT_EQ(first & 0x800000, 0x800000u);
-    HwRead32(0xA0000000);
-    EXPECT_EQ(HwRead32(0xA0000000) & 0x80, 0x80u);
-    HwWrite32(0xA0000000, 0x00FF00FF);
+    HwWrite32(kFlashBase, kReadStatus);
+    uint32_t first = HwRead32(kFlashBase);
+    EXPECT_EQ(first & kChip0Ready, 0u);
+    EXPECT_EQ(first & kChip1Ready, kChip1Ready);
+    HwRead32(kFlashBase);
+    EXPECT_EQ(HwRead32(kFlashBase) & kChip0Ready, kChip0Ready);
+    HwWrite32(kFlashBase, kReadArray);
 
     ASSERT_TRUE(m.ApplyFlashFault("fail-erase", "0 20 1", &error));
     m.Save();
     machine_.reset();
     machine_ = Machine::Open(StateFolder());
     ASSERT_TRUE(M().Boot());
-    // An erase of block 20 fails once on chip 0 only: status bit 5 in the low half.
-    HwWrite32(0xA0000000 + 20 * 0x40000, 0x00200020);
-    HwWrite32(0xA0000000 + 20 * 0x40000, 0x00D000D0);
+    // An erase of block 20 fails once on chip 0 only: the erase error bit in the low half.
+    const uint32_t block20 = kFlashBase + 20 * kFlashBlockBytes;
+    HwWrite32(block20, kBlockErase);
+    HwWrite32(block20, kConfirm);
     uint32_t status = 0;
-    for (int i = 0; i < 100 && (status & 0x00800080) != 0x00800080; ++i) status = HwRead32(0xA0000000 + 20 * 0x40000);
-    EXPECT_EQ(status & 0x20, 0x20u);
-    EXPECT_EQ(status & 0x200000, 0u);
-    HwWrite32(0xA0000000, 0x00500050);
-    HwWrite32(0xA0000000, 0x00FF00FF);
+    for (int i = 0; i < 100 && (status & kBothReady) != kBothReady; ++i) status = HwRead32(block20);
+    EXPECT_EQ(status & OnChip(0, kStatusEraseError), OnChip(0, kStatusEraseError));
+    EXPECT_EQ(status & OnChip(1, kStatusEraseError), 0u);
+    HwWrite32(kFlashBase, kClearStatus);
+    HwWrite32(kFlashBase, kReadArray);
 
     ASSERT_TRUE(M().ApplyFlashFault("clear", "", &error));
     M().Save();

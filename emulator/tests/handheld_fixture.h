@@ -53,6 +53,7 @@ protected:
 
     Machine& Make(const MachineConfig& config = {}, const std::vector<uint8_t>& image = KernelImage()) {
         machine_ = Machine::Create(StateFolder(), config, image);
+        AllowBuildModules();
         return *machine_;
     }
 
@@ -70,6 +71,11 @@ protected:
     }
 
     Machine& M() { return *machine_; }
+
+    // The build's modules (the probe program) may run on this handheld.
+    void AllowBuildModules() {
+        machine_->SetHostModuleFolder(std::filesystem::path(TOVA_PROBE_MODULE).parent_path());
+    }
 
     TempFolder dir_;
     std::unique_ptr<Machine> machine_;

@@ -1,11 +1,16 @@
 // tova-emu as a user runs it: a separate process per command, on a temporary state folder.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "temp_folder.h"
 #include "tova_emu_program.h"
@@ -38,7 +43,7 @@ TEST_F(TovaEmuCli, HelpDocumentsEveryCommand) {
     EXPECT_EQ(o.exitCode, 0);
     for (const char* word : {"create STATE", "--model", "--ac", "--battery", "--language", "--identifier",
                              "--rom", "--factory-build", "--boot-delay", "--arm-modules", "run STATE", "--link-port",
-                             "--time-scale", "set STATE cable", "set STATE ac", "set STATE battery",
+                             "--time-scale", "--host-modules", "set STATE cable", "set STATE ac", "set STATE battery",
                              "set STATE fault", "power-cut STATE", "reset STATE", "screenshot STATE",
                              "dump-flash STATE", "--offset", "--length", "info STATE", "view STATE", "--window",
                              "--grab", "--close-after"})
@@ -231,7 +236,7 @@ TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
     Outcome help = program_.RunAsNobody({"--help"});
     if (help.exitCode != 0) GTEST_SKIP() << "nobody cannot run tova-emu here: " << help.err;
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "run");
     ASSERT_TRUE(WaitForInfo("(up)"));
     std::string boots = Run({"info", State()}).out;
     boots = boots.substr(boots.find("boots:"), boots.find('\n', boots.find("boots:")) - boots.find("boots:"));
@@ -260,9 +265,71 @@ TEST_F(TovaEmuCli, AnotherUsersProcessIsRefusedByTheControlChannel) {
     EXPECT_EQ(Finish(*run).exitCode, 0);
 }
 
+uid_t OwnerOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_uid : uid_t(-1);
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Screenshots and flash dumps are written by the command's own process with its own rights,
+// never by the process that runs the handheld: a handheld run by nobody hands root the bytes
+// for a folder only root may write, and nobody, its owner, asking for that folder is told it
+// cannot write there, leaving nothing behind.
+TEST_F(TovaEmuCli, ScreenshotAndFlashDumpAreWrittenByTheClient) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the handheld as another user";
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+    fs::permissions(dir_.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    Outcome help = program_.RunAsNobody({"--help"});
+    if (help.exitCode != 0) GTEST_SKIP() << "nobody cannot run tova-emu here: " << help.err;
+    fs::path nobodys = dir_ / "nobodys";
+    fs::create_directory(nobodys);
+    ASSERT_EQ(::chown(nobodys.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const std::string state = (nobodys / "handheld").string();
+    ASSERT_EQ(program_.RunAsNobody({"create", state, "--boot-delay", "0"}).exitCode, 0);
+    auto run = program_.StartAsNobody({"run", state, "--link-port", "0", "--time-scale", "0"}, "run");
+    ASSERT_TRUE(program_.WaitForInfo(state, "(up)")) << program_.Output("run");
+
+    fs::path rootsOnly = dir_ / "roots-only";
+    fs::create_directory(rootsOnly);
+    fs::permissions(rootsOnly, fs::perms::owner_all);
+    Outcome shot = Run({"screenshot", state, (rootsOnly / "screen.png").string()});
+    ASSERT_EQ(shot.exitCode, 0) << shot.err;
+    EXPECT_EQ(ReadTextFile(rootsOnly / "screen.png").substr(1, 3), "PNG");
+    Outcome dump = Run({"dump-flash", state, (rootsOnly / "identity.bin").string(), "--offset", "0x40000",
+                        "--length", "8"});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(ReadTextFile(rootsOnly / "identity.bin"), "TOVAROM1");
+    for (const char* name : {"screen.png", "identity.bin"}) EXPECT_EQ(OwnerOf(rootsOnly / name), 0u) << name;
+
+    for (const std::vector<std::string>& request :
+         {std::vector<std::string>{"screenshot", state, (rootsOnly / "nobody.png").string()},
+          {"dump-flash", state, (rootsOnly / "nobody.bin").string(), "--length", "0x1000"}}) {
+        Outcome o = program_.RunAsNobody(request);
+        EXPECT_EQ(o.exitCode, 1) << request[0] << ": " << o.out << o.err;
+        EXPECT_NE(o.err.find("cannot write " + request[2] + ": Permission denied"), std::string::npos)
+            << request[0] << ": " << o.err;
+    }
+    EXPECT_EQ(NamesIn(rootsOnly), (std::vector<std::string>{"identity.bin", "screen.png"}));
+
+    Outcome mine = program_.RunAsNobody({"screenshot", state, (nobodys / "mine.png").string()});
+    ASSERT_EQ(mine.exitCode, 0) << mine.err;
+    EXPECT_EQ(OwnerOf(nobodys / "mine.png"), nobody->pw_uid);
+
+    run->Signal(SIGTERM);
+    EXPECT_EQ(Finish(*run).exitCode, 0) << program_.Output("run");
+}
+
 TEST_F(TovaEmuCli, RunningHandheldIsControlledAndSavedOnSigterm) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "run");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "run");
     fs::path endpoint = fs::path(State()) / "link.endpoint";
     ASSERT_TRUE(WaitForInfo("(up)"));
     Outcome info = Run({"info", State()});
@@ -313,7 +380,7 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
     fs::path store = fs::path(State()) / "store";
     // First run: a cold boot lays out the store.
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "first");
     ASSERT_TRUE(WaitForInfo("(up)"));
     ASSERT_TRUE(run->Running());
     run->Signal(SIGINT);
@@ -321,9 +388,9 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     ASSERT_TRUE(fs::is_directory(store / "Windows" / "StartUp"));
 
     // Switched off, a program is put in its start-up folder.
-    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "Probe.exe");
+    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "PlatformProbe.exe");
     std::ofstream(store / "Temp" / "probe.cmd") << "write";
-    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "second");
     EXPECT_TRUE(WaitForInfo("\\Temp\\probe.out  3 bytes"));
     Outcome info = Run({"info", State()});
     EXPECT_NE(info.out.find("boots:        2 (last warm)"), std::string::npos) << info.out;
@@ -333,12 +400,39 @@ TEST_F(TovaEmuCli, RestartedHandheldKeepsItsStoreAndRunsStartupPrograms) {
     EXPECT_EQ(ReadTextFile(store / "Temp" / "probe.out"), "ran");
 }
 
+// Started without --host-modules the handheld runs no module, not even the build's own
+// program: the shell refuses it and says how to start the handheld so.
+TEST_F(TovaEmuCli, WithoutHostModulesNoStartupProgramRuns) {
+    ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
+    fs::path store = fs::path(State()) / "store";
+    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "first");
+    ASSERT_TRUE(WaitForInfo("(up)"));
+    run->Signal(SIGINT);
+    ASSERT_EQ(Finish(*run).exitCode, 0);
+
+    fs::copy_file(TOVA_PROBE_MODULE, store / "Windows" / "StartUp" / "PlatformProbe.exe");
+    std::ofstream(store / "Temp" / "probe.cmd") << "write";
+    run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "second");
+    ASSERT_TRUE(WaitForInfo("boots:        2"));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (program_.Output("second").find("runs no host code") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::string said = program_.Output("second");
+    EXPECT_NE(said.find("\\Windows\\StartUp\\PlatformProbe.exe cannot run: this handheld runs no host code"),
+              std::string::npos) << said;
+    EXPECT_NE(said.find("--host-modules"), std::string::npos) << said;
+    run->Signal(SIGINT);
+    EXPECT_EQ(Finish(*run).exitCode, 0);
+    EXPECT_FALSE(fs::exists(store / "Temp" / "probe.out"));
+}
+
 // Every signal that ends `run` switches the handheld off and saves it as Ctrl-C does.
 TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
     fs::path endpoint = fs::path(State()) / "link.endpoint";
     for (int signal : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
-        auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
+        auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, strsignal(signal));
         ASSERT_TRUE(WaitForInfo("(up)")) << strsignal(signal);
         run->Signal(signal);
         Outcome ran = Finish(*run);
@@ -353,7 +447,7 @@ TEST_F(TovaEmuCli, EveryStopSignalSavesTheHandheld) {
 // A save that fails at switch-off is a message and exit 1, never an abort.
 TEST_F(TovaEmuCli, FailedSaveAtSwitchOffIsAClearError) {
     ASSERT_EQ(Run({"create", State(), "--boot-delay", "0"}).exitCode, 0);
-    auto run = Start({"run", State(), "--link-port", "0", "--time-scale", "0"}, "removed");
+    auto run = Start({"run", State(), "--host-modules", "--link-port", "0", "--time-scale", "0"}, "removed");
     ASSERT_TRUE(WaitForInfo("(up)"));
     fs::remove_all(State());
     run->Signal(SIGINT);

@@ -1,7 +1,6 @@
 #include "handheld_actions.h"
 
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "arguments.h"
@@ -114,30 +113,33 @@ std::string Reset(Machine& m, const Words& w, const ActionContext& c) {
     return kind + " reset\n";
 }
 
-std::string Screenshot(Machine& m, const Words& w, const ActionContext& c) {
-    Need(w, 2, "screenshot STATE OUT.png");
+// The screen as PNG bytes; the client writes them.
+std::string Screenshot(Machine& m, const Words& w) {
+    Need(w, 1, "screenshot (the PNG comes back to the client)");
     try {
-        m.Display().RenderPng(w[1]);
+        std::vector<uint8_t> png = m.Display().EncodePng();
+        return std::string(png.begin(), png.end());
     } catch (const std::exception& e) {
         throw CommandError(e.what());
     }
-    return c.running ? "screenshot written to " + w[1] + "\n"
-                     : "the handheld is not running: its screen is dark; written to " + w[1] + "\n";
 }
 
-std::string DumpFlash(Machine& m, const Words& w) {
-    Need(w, 4, "dump-flash STATE OUT.bin [--offset N] [--length N]");
-    uint64_t offset = ParseNumberArgument(w[2], kFlashBytes, "the offset");
-    uint64_t length = ParseNumberArgument(w[3], kFlashBytes, "the length");
+void CheckFlashRange(const Words& w) {
+    Need(w, 3, "dump-flash OFFSET LENGTH (the bytes come back to the client)");
+    uint64_t offset = ParseNumberArgument(w[1], kFlashBytes, "the offset");
+    uint64_t length = ParseNumberArgument(w[2], kFlashBytes, "the length");
     if (offset + length > kFlashBytes)
-        throw UsageError("offset " + w[2] + " and length " + w[3] + " end past the end of flash (" +
-                             Hex(kFlashBytes) + " bytes)");
+        throw UsageError("offset " + w[1] + " and length " + w[2] + " end past the end of flash (" +
+                         Hex(kFlashBytes) + " bytes)");
+}
+
+// The flash range's bytes; the client writes them.
+std::string DumpFlash(Machine& m, const Words& w) {
+    CheckFlashRange(w);
+    uint64_t offset = ParseNumberArgument(w[1], kFlashBytes, "the offset");
+    uint64_t length = ParseNumberArgument(w[2], kFlashBytes, "the length");
     auto bytes = m.Flash().ReadArray(uint32_t(offset), uint32_t(length));
-    std::ofstream out(w[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out) throw CommandError("cannot write " + w[1]);
-    return std::to_string(length) + " bytes of flash from offset " + Hex(uint32_t(offset)) +
-           " written to " + w[1] + "\n";
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Block erases a chip has done: a flasher that retried after an error erases more than the
@@ -213,14 +215,9 @@ void CheckAction(const std::vector<std::string>& words) {
         if (words.size() == 2 && words[1] != "warm" && words[1] != "cold")
             throw UsageError("reset is warm or cold, not \"" + words[1] + "\"");
     } else if (name == "screenshot") {
-        Need(words, 2, "screenshot STATE OUT.png");
+        Need(words, 1, "screenshot (the PNG comes back to the client)");
     } else if (name == "dump-flash") {
-        Need(words, 4, "dump-flash STATE OUT.bin [--offset N] [--length N]");
-        uint64_t offset = ParseNumberArgument(words[2], kFlashBytes, "the offset");
-        uint64_t length = ParseNumberArgument(words[3], kFlashBytes, "the length");
-        if (offset + length > kFlashBytes)
-            throw UsageError("offset " + words[2] + " and length " + words[3] + " end past the end of flash (" +
-                             Hex(kFlashBytes) + " bytes)");
+        CheckFlashRange(words);
     } else if (name == kStatusRequest || name == kFrameRequest) {
         Need(words, 1, name + " (a request of tova-emu view; it takes no words)");
     } else if (name == "power-cut" || name == "info") {
@@ -236,7 +233,7 @@ std::string RunAction(Machine& m, const std::vector<std::string>& words, const A
     const std::string& name = words[0];
     if (name == "set") return Set(m, words, c);
     if (name == "reset") return Reset(m, words, c);
-    if (name == "screenshot") return Screenshot(m, words, c);
+    if (name == "screenshot") return Screenshot(m, words);
     if (name == "dump-flash") return DumpFlash(m, words);
     if (name == "info") return Info(m, c);
     if (name == kStatusRequest) return FormatHandheldStatus(ReadHandheldStatus(m, c));

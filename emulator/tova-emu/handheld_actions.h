@@ -26,9 +26,10 @@ void CheckAction(const std::vector<std::string>& words);
 
 // Does the action and returns the text to print. Throws UsageError or CommandError.
 // Words: set cable|ac on|off; set battery N; set fault KNOB ARGS...; power-cut;
-// reset [warm|cold]; screenshot FILE; dump-flash FILE OFFSET LENGTH; info; and the two
-// requests of `tova-emu view`, status and frame (handheld_status.h). The link fault
-// knobs (link_fault_knobs.h) need context.link.
+// reset [warm|cold]; screenshot; dump-flash OFFSET LENGTH; info; and the two requests of
+// `tova-emu view`, status and frame (handheld_status.h). The link fault knobs
+// (link_fault_knobs.h) need context.link. screenshot and dump-flash return the file's bytes
+// (a PNG, the flash range), never write a file: the client writes it (output_file.h).
 std::string RunAction(Machine& machine, const std::vector<std::string>& words,
                       const ActionContext& context);
 

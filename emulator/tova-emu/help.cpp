@@ -26,7 +26,8 @@ Commands:
         --arm-modules    run modules built for the handheld's CPU (ARM) on the emulated
                          CPU (default off: only modules built for this computer load)
 
-  run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]
+  run STATE [--link-port N] [--time-scale X] [--host-modules]
+            [--window [--grab OUT.png] [--close-after MS]]
       Powers the handheld on and runs it in the foreground: boots, serves the sync link on
       127.0.0.1:N (default 4990; 0 picks a free port), writes the link endpoint to
       STATE/link.endpoint and prints it. Ctrl-C (SIGINT) or SIGTERM switches it off and
@@ -35,6 +36,12 @@ Commands:
       power cut the power comes back by itself and the handheld boots cold.
         --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
                          five-minute update take seconds)
+        --host-modules   lets the handheld run the build's host modules: a module in its
+                         store (HARLIX.DLL, Velkor.exe ...) runs only when the folder of
+                         this tova-emu holds a module of that name with exactly its bytes,
+                         and that file is what is loaded. Without it the handheld runs no
+                         module at all (an update cannot work), since a file in the store
+                         is never run as host code.
         --window         also shows the window of `view` on this handheld; closing it
                          leaves the handheld running until Ctrl-C (with --grab and
                          --close-after as for view)
@@ -108,6 +115,8 @@ Commands:
   dump-flash STATE OUT.bin [--offset N] [--length N]
       Writes flash content to a file: LENGTH bytes from OFFSET, counted from the start of
       flash at 0xA0000000 (default: all 32 MiB).
+      Both write their file themselves, with the rights of the user running them (a running
+      handheld sends the bytes over its control channel), whole or not at all.
 
   info STATE
       Prints whether it runs, its state (booted, dead, off), model, the ROM build, version

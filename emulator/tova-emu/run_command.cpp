@@ -1,4 +1,5 @@
-// tova-emu run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]
+// tova-emu run STATE [--link-port N] [--time-scale X] [--host-modules]
+//                    [--window [--grab OUT.png] [--close-after MS]]
 #include <signal.h>
 
 #include <atomic>
@@ -22,6 +23,14 @@ namespace tova::emu {
 namespace {
 
 constexpr uint16_t kDefaultLinkPort = 4990;
+
+// The build's program folder, where its host modules sit beside tova-emu.
+std::filesystem::path ProgramFolder() {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) throw CommandError("--host-modules: cannot find tova-emu's own folder: " + ec.message());
+    return self.parent_path();
+}
 
 ControlReply Handle(Machine& machine, const ActionContext& context,
                     const std::vector<std::string>& words) {
@@ -48,15 +57,17 @@ void RestorePower(Machine& machine, const std::atomic<bool>& stopping) {
 
 int RunCommand(const std::vector<std::string>& args) {
     const std::string usage =
-        "usage: run STATE [--link-port N] [--time-scale X] [--window [--grab OUT.png] [--close-after MS]]";
+        "usage: run STATE [--link-port N] [--time-scale X] [--host-modules] [--window [--grab OUT.png] [--close-after MS]]";
     if (args.empty() || args[0].rfind("--", 0) == 0) throw UsageError(usage);
     std::filesystem::path state = args[0];
     uint16_t port = kDefaultLinkPort;
-    bool windowed = false, windowOptions = false;
+    bool windowed = false, windowOptions = false, hostModules = false;
     ViewWindowOptions viewOptions;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--window") {
             windowed = true;
+        } else if (args[i] == "--host-modules") {
+            hostModules = true;
         } else if (ParseViewWindowOption(args, &i, &viewOptions)) {
             windowOptions = true;
         } else if (args[i] == "--link-port") {
@@ -85,6 +96,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (windowed) window = OpenViewWindow();
 
     auto machine = Machine::Open(state);
+    if (hostModules) machine->SetHostModuleFolder(ProgramFolder());
     ActionContext context{true, ""};
     machine->PowerOn();
     std::atomic<bool> stopping{false};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "shared/flash_map.h"
+
 namespace tova::emu {
 
 namespace {
@@ -11,7 +13,7 @@ using Tone = HandheldView::Light::Tone;
 
 std::string Address(uint32_t busOffset) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", 0xA0000000u + busOffset);
+    std::snprintf(text, sizeof text, "0x%08X", kFlashStart + busOffset);
     return text;
 }
 

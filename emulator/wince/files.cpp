@@ -17,6 +17,15 @@ namespace {
 // Files on the handheld are at most 4 GiB - 2: GetFileSize must be able to answer.
 constexpr uint64_t kLargestFile = 0xFFFFFFFEu;
 
+// Whether the open file may grow to `end` bytes: the object store has a capacity. Call with
+// the store's growth lock held.
+bool RoomToGrow(PlatformCall& call, const OpenFile& file, uint64_t end) {
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) return false;
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    return end <= size || call->Store().HasRoomFor(end - size);
+}
+
 std::shared_ptr<OpenFile> FileOf(PlatformCall& call, HANDLE handle) {
     auto file = call ? call->Files().Get(handle) : nullptr;
     if (!file) SetThreadError(ERROR_INVALID_HANDLE);
@@ -109,6 +118,12 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
         SetThreadError(ERROR_NOT_ENOUGH_MEMORY);  // the store is full
         return FALSE;
     }
+    // Nothing of a write that does not fit is written.
+    auto growing = call->Store().LockGrowth();
+    if (!RoomToGrow(call, *file, file->position + nNumberOfBytesToWrite)) {
+        SetThreadError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     const auto* in = static_cast<const uint8_t*>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -138,6 +153,11 @@ BOOL SetEndOfFile(HANDLE hFile) {
         return FALSE;
     }
     std::lock_guard lock(file->mutex);
+    auto growing = call->Store().LockGrowth();
+    if (!RoomToGrow(call, *file, file->position)) {
+        SetThreadError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     if (::ftruncate(file->fd, static_cast<off_t>(file->position)) != 0) {
         SetThreadError(ERROR_ACCESS_DENIED);
         return FALSE;

@@ -43,7 +43,7 @@ void HandheldProcess::Create(const std::vector<std::string>& options) { Must("cr
 
 void HandheldProcess::Run() {
     std::filesystem::remove(state_ / "link.endpoint");
-    std::vector<std::string> argv = {BuiltProgram("tova-emu").string(), "run", state_.string(),
+    std::vector<std::string> argv = {BuiltProgram("tova-emu").string(), "run", state_.string(), "--host-modules",
                                      "--link-port", "0", "--time-scale", kHandheldTimeScale};
     run_ = std::make_unique<child::ChildProcess>(argv, state_.parent_path(), TimeScale(),
                                                  state_.parent_path() / "tova-emu-run.out",

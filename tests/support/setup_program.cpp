@@ -100,6 +100,18 @@ child::Outcome SetupProgram::RunUnattended(const std::string& endpoint) {
     return child::Run(Command(), WorkFolder(), Unattended(endpoint));
 }
 
+child::Outcome SetupProgram::RunUnattended(const std::string& endpoint, const child::Environment& more) {
+    child::Environment environment = Unattended(endpoint);
+    for (const std::string& name : more.unset) environment.unset.push_back(name);
+    // One entry for each name: a second would be shadowed by the first.
+    for (const std::string& entry : more.set) {
+        std::string name = entry.substr(0, entry.find('='));
+        std::erase_if(environment.set, [&](const std::string& e) { return e.substr(0, e.find('=')) == name; });
+        environment.set.push_back(entry);
+    }
+    return child::Run(Command(), WorkFolder(), environment);
+}
+
 std::unique_ptr<child::ChildProcess> SetupProgram::StartUnattended(const std::string& endpoint) {
     fs::path work = WorkFolder();
     return std::make_unique<child::ChildProcess>(Command(), work,

@@ -34,13 +34,16 @@ public:
     // Runs setup with TOVA_UI=unattended against `endpoint` ("127.0.0.1:PORT"); its
     // standard output is the transcript.
     child::Outcome RunUnattended(const std::string& endpoint);
+    // The same with more of the environment changed (a display, a picture folder).
+    child::Outcome RunUnattended(const std::string& endpoint, const child::Environment& more);
     // The same, left running in the background.
     std::unique_ptr<child::ChildProcess> StartUnattended(const std::string& endpoint);
 
     const std::filesystem::path& Folder() const { return folder_; }
+    // The folder setup starts in, where relative paths it is given lead.
+    std::filesystem::path WorkFolder() const;
 
 private:
-    std::filesystem::path WorkFolder() const;
     // The installed setup, behind its launcher when it has one.
     std::vector<std::string> Command() const;
     static child::Environment Unattended(const std::string& endpoint);

@@ -157,6 +157,8 @@ void WizardTest::StartHandheld(const HandheldSpec& spec) {
     config.bootDelayMs = 500;
     if (!spec.recognised) config.identifier[15] ^= 0xFF;
     machine_ = tova::Machine::Create(root_ / "handheld", config, RomFor(spec));
+    // The handheld runs the modules that setup's program folder holds copies of.
+    machine_->SetHostModuleFolder(BuiltModule(kServiceLibraryFileName, HARLIX_MODULE_FILE).parent_path());
     ASSERT_TRUE(machine_->Boot()) << "the emulated handheld did not boot";
     // The flasher retries a flash fault for ever, as it must: past the budget the handheld
     // loses power and the test fails with the reason instead of hanging.

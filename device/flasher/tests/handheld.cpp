@@ -156,6 +156,7 @@ std::vector<uint8_t> PackageSegment(const char16_t* devicePath) {
 HandheldSession::HandheldSession(const tova::MachineConfig& config) {
     tova::SetTimeScale(0);
     machine_ = tova::Machine::Create(folder_.Path() / "handheld", config, OldRomImage());
+    machine_->SetHostModuleFolder(BuiltFlasherModule().parent_path());
     if (!machine_->Boot()) throw std::runtime_error("the handheld did not boot");
     watchdog_ = std::make_unique<tova::testing::HandheldWatchdog>(*machine_, kFlasherBudget);
 }

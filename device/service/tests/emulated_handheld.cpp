@@ -56,6 +56,7 @@ EmulatedHandheld::EmulatedHandheld(tova::MachineConfig config, RomFacts rom)
     tova::SetTimeScale(0.01);
     config.bootDelayMs = 10;
     machine_ = tova::Machine::Create(folder_, config, FlashImageFor(config, rom));
+    machine_->SetHostModuleFolder(BuiltModulePath().parent_path());
     watchdog_ = std::make_unique<tova::testing::HandheldWatchdog>(*machine_, kServiceBudget);
     if (!machine_->Boot()) {
         ADD_FAILURE() << "the emulated handheld did not boot";

@@ -46,6 +46,7 @@ class ArmHarlixTest : public testing::HandheldTest {
 protected:
     void Boot(Model model) {
         MakeBooted({.model = model});
+        M().SetHostModuleFolder(std::filesystem::path(TOVA_HOST_HARLIX).parent_path());
         const std::vector<uint8_t> host = ReadFile(TOVA_HOST_HARLIX);
         ASSERT_FALSE(host.empty());
         ASSERT_TRUE(M().Store().WriteFile(u"\\Windows\\HARLIX.DLL", host));

@@ -38,6 +38,8 @@ protected:
         MachineConfig config = link_test::Handheld::DefaultConfig();
         config.armModules = armModules;
         handheld_ = std::make_unique<link_test::Handheld>(config);
+        // The host build compared against is the build's own module.
+        handheld_->Machine().SetHostModuleFolder(std::filesystem::path(TOVA_HOST_HARLIX).parent_path());
         rapi::SetEndpoint(handheld_->Endpoint());
         ASSERT_EQ(CeRapiInit(), S_OK);
     }

@@ -13,10 +13,18 @@
 namespace tova::hw::test {
 
 inline constexpr uint32_t kFlashBase = kFlashStart;
-inline constexpr uint32_t kBothReady = 0x00800080;
 
 // A command byte in both halves of the bus word.
 constexpr uint32_t Both(uint16_t command) { return uint32_t(command) | uint32_t(command) << 16; }
+// One chip's half of the bus word: chip 0 drives the low half, chip 1 the high half.
+constexpr uint32_t OnChip(unsigned chip, uint16_t bits) { return uint32_t(bits) << (16 * chip); }
+
+// Status register bits of one chip.
+inline constexpr uint16_t kStatusReady = 0x80;
+inline constexpr uint16_t kStatusEraseError = 0x20;
+inline constexpr uint16_t kStatusProgramError = 0x10;
+inline constexpr uint16_t kStatusLocked = 0x02;
+inline constexpr uint32_t kBothReady = Both(kStatusReady);
 
 // The datasheet's command words as a driver writes them to both chips. Tests of the
 // flasher's driver hold its command log against these, not against the driver's own names.

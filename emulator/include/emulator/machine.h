@@ -130,8 +130,6 @@ struct PriorityChange {
     int priority;
 };
 
-// A handheld module (HARLIX.DLL, Velkor.exe) loaded from the object store. Closed (dlclose)
-// when destroyed.
 // What a block-mode export answered, with its output copied out of the handheld's memory
 // (the handheld's block released).
 struct BlockModeAnswer {
@@ -155,6 +153,9 @@ public:
     virtual bool CallStartup(const char* name) = 0;
 };
 
+// A handheld module (HARLIX.DLL, Velkor.exe) of the object store: host code loaded as the
+// build's own file of that name (see SetHostModuleFolder; closed with dlclose when
+// destroyed), or an ARM module placed in guest RAM for the handheld's CPU (Cpu()).
 class LoadedModule {
 public:
     virtual ~LoadedModule() = default;
@@ -287,8 +288,21 @@ public:
     virtual void UnsubscribeLinkState(int subscription) = 0;
     static std::u16string StartupFolder() { return u"\\Windows\\StartUp"; }
 
-    // Loads a module from the object store (\Windows\<name>.DLL for LoadLibraryModule).
-    // Null, with the reason in `error`, when the file is absent or not loadable.
+    // The handheld's modules are host code until its CPU runs them, and host code is never
+    // taken from the store, which anyone on the link may write. With a host module folder
+    // set (`tova-emu run --host-modules`: the folder of the build's programs), a module in
+    // the store runs only when that folder holds a module (.dll or .exe) of the same name
+    // whose bytes the store file matches exactly; the folder's file is what is loaded.
+    // Without one (the default) no host module runs. Not saved with the handheld: it is how
+    // the emulator was started, not a property of the handheld. A module built for the
+    // handheld's CPU (ARM) runs there when MachineConfig::armModules is on, whatever the
+    // folder: inside guest memory a file of the store can do no harm to the host.
+    virtual void SetHostModuleFolder(const std::filesystem::path& folder) = 0;
+    virtual std::filesystem::path HostModuleFolder() const = 0;
+    // Loads a module of the object store (\Windows\<name>.DLL for LoadLibraryModule) as
+    // above. Null, with the reason in `error`, when the file is absent, not loadable or
+    // not the build's own module; the reason is also a debug line, and a module refused as
+    // host code is said on standard error.
     virtual std::unique_ptr<LoadedModule> LoadModule(std::u16string_view handheldPath,
                                                      std::string* error) = 0;
     virtual std::unique_ptr<LoadedModule> LoadLibraryModule(std::u16string_view name,

@@ -28,9 +28,22 @@ bool SameName(std::u16string_view a, std::u16string_view b);
 
 class ObjectStore {
 public:
-    explicit ObjectStore(std::filesystem::path root);
+    // Without a capacity the store takes what the host folder takes.
+    static constexpr uint64_t kUnlimited = UINT64_MAX;
+
+    explicit ObjectStore(std::filesystem::path root, uint64_t capacity = kUnlimited);
 
     const std::filesystem::path& Root() const { return root_; }
+
+    // The store lives in the handheld's RAM: its files together never hold more than its
+    // capacity. Whatever makes a file larger asks first, one growth at a time.
+    uint64_t Capacity() const { return capacity_; }
+    // The bytes of every file below the root.
+    uint64_t UsedBytes() const;
+    // Held while a file grows: checking room and growing are one step for every writer.
+    std::unique_lock<std::mutex> LockGrowth() { return std::unique_lock(growth_); }
+    // Whether files may grow by `bytes` more; call with LockGrowth held.
+    bool HasRoomFor(uint64_t bytes) const;
 
     // The host file for an existing handheld path, nullopt if it does not exist or the
     // path is refused.
@@ -45,7 +58,8 @@ public:
     std::optional<std::vector<uint8_t>> ReadFile(std::u16string_view path) const;
     // A file's size from its metadata, without reading it; nullopt for anything but a file.
     std::optional<uint64_t> FileSize(std::u16string_view path) const;
-    // Creates or replaces a file; the parent folder must exist.
+    // Creates or replaces a file; the parent folder must exist and the store must have room
+    // for it (nothing is written otherwise).
     bool WriteFile(std::u16string_view path, const std::vector<uint8_t>& bytes);
     bool RemoveFile(std::u16string_view path);
     // Creates the folder and any missing parents.
@@ -61,7 +75,9 @@ private:
     std::optional<std::filesystem::path> Walk(const std::vector<std::u16string>& parts,
                                               size_t count) const;
     std::filesystem::path root_;
+    uint64_t capacity_;
     mutable std::mutex mutex_;
+    std::mutex growth_;
 };
 
 }  // namespace tova

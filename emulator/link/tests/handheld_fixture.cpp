@@ -40,6 +40,7 @@ Handheld::Handheld(tova::MachineConfig config) {
     if (made == nullptr) throw std::runtime_error("cannot make a state folder");
     folder_ = made;
     machine_ = tova::Machine::Create(folder_ / "state", config, MinimalRom(config));
+    machine_->SetHostModuleFolder(std::filesystem::path(LINK_TEST_MODULE_PATH).parent_path());
     if (!machine_->Boot()) throw std::runtime_error("the handheld did not boot");
     server_ = std::make_unique<tova::link::LinkServer>(*machine_, 0);
 }

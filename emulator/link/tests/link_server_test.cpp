@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -58,6 +60,27 @@ TEST_F(LinkServerTest, SetEndOfFileCutsAnExistingFileAtThePosition) {
     ASSERT_TRUE(CeSetEndOfFile(file));
     ASSERT_TRUE(CeCloseHandle(file));
     EXPECT_EQ(Machine().Store().ReadFile(u"\\Temp\\Cut.bin"), (std::vector<uint8_t>{9, 8, 7}));
+}
+
+// The store is full: the desktop's write fails with ERROR_DISK_FULL, nothing of it lands,
+// and the session goes on (a smaller write that fits still arrives).
+TEST_F(LinkServerTest, AWriteIntoAFullStoreFailsWithDiskFull) {
+    auto& store = Machine().Store();
+    std::filesystem::path filler = store.Root() / "Temp" / "filler.bin";
+    std::ofstream(filler).flush();
+    std::filesystem::resize_file(filler, store.Capacity() - store.UsedBytes() - 1000);  // sparse
+    HANDLE file = Create(u"\\Temp\\Segment.nb0");
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    auto content = Pattern(1001);
+    DWORD written = 99;
+    EXPECT_FALSE(CeWriteFile(file, content.data(), 1001, &written, nullptr));
+    EXPECT_EQ(CeGetLastError(), DWORD(ERROR_DISK_FULL));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(store.FileSize(u"\\Temp\\Segment.nb0"), 0u);
+    ASSERT_TRUE(CeWriteFile(file, content.data(), 1000, &written, nullptr));
+    EXPECT_EQ(written, 1000u);
+    EXPECT_TRUE(CeCloseHandle(file));
+    EXPECT_EQ(store.UsedBytes(), store.Capacity());
 }
 
 struct RefusedOpen {
@@ -304,8 +327,8 @@ TEST_F(Invocation, InputAndOutputTravelAndAreReleasedOnBothSides) {
 }
 
 TEST_F(Invocation, AFullHandheldPathNamesTheLibraryToo) {
-    handheld_->PlaceLibrary(u"\\Temp\\Other.dll");
-    EXPECT_EQ(CeRapiInvoke(u"\\Temp\\Other.dll", u"ColdReset", 0, nullptr, nullptr, nullptr, nullptr, 0), S_OK);
+    handheld_->PlaceLibrary(u"\\Temp\\harlix.dll");
+    EXPECT_EQ(CeRapiInvoke(u"\\Temp\\harlix.dll", u"ColdReset", 0, nullptr, nullptr, nullptr, nullptr, 0), S_OK);
 }
 
 struct FailedInvocation {

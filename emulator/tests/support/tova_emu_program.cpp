@@ -25,10 +25,20 @@ child::Outcome TovaEmuProgram::Run(const std::vector<std::string>& args, const c
     return child::Run(Command(args), folder_, environment, kCommandLimit);
 }
 
-child::Outcome TovaEmuProgram::RunAsNobody(const std::vector<std::string>& args) {
+std::vector<std::string> TovaEmuProgram::NobodysCommand(const std::vector<std::string>& args) const {
     std::vector<std::string> all{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
     for (const std::string& word : Command(args)) all.push_back(word);
-    return child::Run(all, folder_, {}, kCommandLimit);
+    return all;
+}
+
+child::Outcome TovaEmuProgram::RunAsNobody(const std::vector<std::string>& args) {
+    return child::Run(NobodysCommand(args), folder_, {}, kCommandLimit);
+}
+
+std::unique_ptr<child::ChildProcess> TovaEmuProgram::StartAsNobody(const std::vector<std::string>& args,
+                                                                   const std::string& tag) {
+    return std::make_unique<child::ChildProcess>(NobodysCommand(args), folder_, child::Environment{},
+                                                 folder_ / (tag + ".out"), folder_ / (tag + ".err"));
 }
 
 std::unique_ptr<child::ChildProcess> TovaEmuProgram::Start(const std::vector<std::string>& args,

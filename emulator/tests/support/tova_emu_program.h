@@ -21,6 +21,9 @@ public:
     // Runs one command as the user "nobody" (through /usr/bin/setpriv, so this process must be
     // root).
     child::Outcome RunAsNobody(const std::vector<std::string>& args);
+    // Starts a command that keeps running as the user "nobody", as RunAsNobody runs one.
+    std::unique_ptr<child::ChildProcess> StartAsNobody(const std::vector<std::string>& args,
+                                                       const std::string& tag);
     // Starts a command that keeps running, such as `run STATE`.
     std::unique_ptr<child::ChildProcess> Start(const std::vector<std::string>& args,
                                                const std::string& tag,
@@ -36,6 +39,7 @@ public:
 
 private:
     std::vector<std::string> Command(const std::vector<std::string>& args) const;
+    std::vector<std::string> NobodysCommand(const std::vector<std::string>& args) const;
 
     std::filesystem::path folder_;
 };

@@ -57,7 +57,7 @@ class FlasherHandheld {
     void Start() {
         ASSERT_EQ(program_.Run({"create", state_}).exitCode, 0);
         run_ = program_.Start(
-            {"run", state_, "--link-port", "0", "--time-scale", kFlasherTimeScale}, "run");
+            {"run", state_, "--host-modules", "--link-port", "0", "--time-scale", kFlasherTimeScale}, "run");
         ASSERT_TRUE(program_.WaitForInfo(state_, "(up)")) << program_.Output("run");
     }
 

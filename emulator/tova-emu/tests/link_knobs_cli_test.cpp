@@ -49,7 +49,7 @@ protected:
     std::string Info() { return Run({"info", state_}).out; }
     void CreateAndRun() {
         ASSERT_EQ(Run({"create", state_, "--boot-delay", "0"}).exitCode, 0);
-        run_ = program_->Start({"run", state_, "--link-port", "0", "--time-scale", "0"}, "run");
+        run_ = program_->Start({"run", state_, "--host-modules", "--link-port", "0", "--time-scale", "0"}, "run");
         ASSERT_TRUE(program_->WaitForInfo(state_, "(up)"));
         std::string endpoint = ReadTextFile(fs::path(state_) / "link.endpoint");
         rapi::SetEndpoint(endpoint.substr(0, endpoint.find('\n')));

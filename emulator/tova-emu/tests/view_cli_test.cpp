@@ -99,7 +99,7 @@ TEST_F(ViewCli, ShowsTheRunningHandheldsBannerAndClosingLeavesItRunning) {
 TEST_F(ViewCli, RunWithAWindowKeepsRunningOnceItIsClosed) {
     ASSERT_EQ(Run({"create", handheld_.State()}).exitCode, 0);
     auto run = handheld_.Program().Start(
-        {"run", handheld_.State(), "--link-port", "0", "--time-scale", kFlasherTimeScale,
+        {"run", handheld_.State(), "--host-modules", "--link-port", "0", "--time-scale", kFlasherTimeScale,
          "--window", "--close-after", "1000", "--grab", Grab().string()},
         "run-window", kOffscreen);
     EXPECT_TRUE(WaitFor([&] {
@@ -120,7 +120,7 @@ TEST_F(ViewCli, RunWithAWindowKeepsRunningOnceItIsClosed) {
 
 TEST_F(ViewCli, RunWithAWindowStopsOnCtrlCWhileTheWindowShows) {
     ASSERT_EQ(Run({"create", handheld_.State()}).exitCode, 0);
-    auto run = handheld_.Program().Start({"run", handheld_.State(), "--link-port", "0",
+    auto run = handheld_.Program().Start({"run", handheld_.State(), "--host-modules", "--link-port", "0",
                                           "--time-scale", kFlasherTimeScale, "--window"},
                                          "run-window", kOffscreen);
     ASSERT_TRUE(handheld_.Program().WaitForInfo(handheld_.State(), "(up)"))

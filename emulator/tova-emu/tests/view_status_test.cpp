@@ -6,6 +6,7 @@
 #include "control_channel.h"
 #include "handheld_actions.h"
 #include "handheld_fixture.h"
+#include "flash_sequences.h"
 #include "handheld_status.h"
 #include "platform/clock/clock.h"
 #include "emulator/hw/display.h"
@@ -118,17 +119,18 @@ TEST_F(ViewRequests, StatusTellsWhatTheHandheldIsAndDoes) {
     EXPECT_EQ(status->romBuild, m.RomBuild());
 
     // A flash operation shows in the counters of the chips that did it.
-    m.Bus().Write32(0xA0080000, 0x00200020);
-    m.Bus().Write32(0xA0080000, 0x00D000D0);
+    const uint32_t block2 = hw::test::kFlashBase + 2 * kFlashBlockBytes;
+    m.Bus().Write32(block2, hw::test::kBlockErase);
+    m.Bus().Write32(block2, hw::test::kConfirm);
     status = ParseHandheldStatus(RunAction(m, {kStatusRequest}, Running()));
     ASSERT_TRUE(status);
     for (unsigned chip = 0; chip < 2; ++chip) {
         EXPECT_EQ(status->flash[chip].erases, 1u);
         EXPECT_EQ(status->flash[chip].last, FlashChipStatus::Last::kErase);
-        EXPECT_EQ(status->flash[chip].lastEraseOffset, 0x80000u);
+        EXPECT_EQ(status->flash[chip].lastEraseOffset, 2 * kFlashBlockBytes);
         EXPECT_FALSE(status->flash[chip].readArray);
     }
-    m.Bus().Write32(0xA0080000, 0x00FF00FF);
+    m.Bus().Write32(block2, hw::test::kReadArray);
 }
 
 TEST_F(ViewRequests, TakeNoWords) {

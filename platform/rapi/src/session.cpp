@@ -54,6 +54,8 @@ uint32_t CommandOf(const std::vector<uint8_t>& payload) {
 
 }  // namespace
 
+Connection::Connection(wire::Socket socket) : fd(socket), idleSinceMs(tova::NominalNowMs()) {}
+
 Connection::~Connection() { net::Close(fd); }
 
 Lease::Lease(Session* session, std::unique_ptr<Connection> connection)
@@ -89,6 +91,7 @@ Lease Session::Acquire() {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (dead_) return {};
+        PruneStaleLocked();
         if (!idle_.empty()) {
             auto connection = std::move(idle_.back());
             idle_.pop_back();
@@ -123,14 +126,31 @@ void Session::Release(std::unique_ptr<Connection> connection, bool broken) {
         open_.erase(std::remove(open_.begin(), open_.end(), connection.get()), open_.end());
         connection.reset();
     } else {
+        connection->idleSinceMs = tova::NominalNowMs();
         idle_.push_back(std::move(connection));
     }
     released_.notify_all();
 }
 
+// A connection idle for half the handheld's idle time is closed here, before the handheld
+// closes it under a request; never the session's last, since the session lives on the
+// handheld only while one of its connections does.
+void Session::PruneStaleLocked() {
+    const uint64_t now = tova::NominalNowMs();
+    for (auto it = idle_.begin(); it != idle_.end() && open_.size() > 1;) {
+        if (now - (*it)->idleSinceMs < wire::kIdleCloseMs / 2) {
+            ++it;
+            continue;
+        }
+        open_.erase(std::remove(open_.begin(), open_.end(), it->get()), open_.end());
+        it = idle_.erase(it);
+    }
+}
+
 bool Session::Alive() {
     std::lock_guard lock(mutex_);
     if (dead_) return false;
+    PruneStaleLocked();
     // The server never speaks unasked: anything readable on an idle connection is its close.
     for (const auto& connection : idle_) {
         if (net::Readable(connection->fd)) {

@@ -2,7 +2,9 @@
 // leases a connection of its own (opening another one, joined to the session, when all
 // are busy), so calls from several threads run side by side. Any failure of a connection
 // kills the whole session: the link is gone, and every call in flight and every later
-// call fails until a new session is opened.
+// call fails until a new session is opened. The handheld closes connections that stay idle
+// (wire::kIdleCloseMs); the session closes its own first, keeping the last one, which holds
+// the session on the handheld.
 #pragma once
 
 #include <condition_variable>
@@ -20,11 +22,12 @@ class Session;
 
 // One socket of a session, greeted by the server.
 struct Connection {
-    explicit Connection(wire::Socket socket) : fd(socket) {}
+    explicit Connection(wire::Socket socket);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     wire::Socket fd;
+    uint64_t idleSinceMs;  // nominal, when it was last given back
 };
 
 // A connection leased for one call; returned to the session when the lease ends.
@@ -66,6 +69,7 @@ private:
     Session(const Address& address, uint64_t token) : address_(address), token_(token) {}
     void Release(std::unique_ptr<Connection> connection, bool broken);
     void KillLocked();
+    void PruneStaleLocked();
 
     static constexpr size_t kMaxConnections = 8;
     const Address address_;

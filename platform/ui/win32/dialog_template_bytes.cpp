@@ -50,7 +50,10 @@ ItemClass ClassOf(const ControlTemplate& control) {
         return {kEditAtom, nullptr,
                 ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ui::WS_VSCROLL | ui::WS_BORDER | WS_TABSTOP};
     case ControlKind::ProgressBar: return {0, PROGRESS_CLASSW, ui::WS_BORDER};
-    case ControlKind::Bitmap: return {kStaticAtom, nullptr, SS_BITMAP};
+    // The picture fills the template's rectangle: a static control would otherwise grow to
+    // the bitmap's own size, over the text beside it wherever the dialog font's units are
+    // smaller than the 2 pixels the picture was drawn for (Wine's System font).
+    case ControlKind::Bitmap: return {kStaticAtom, nullptr, SS_BITMAP | SS_REALSIZECONTROL};
     case ControlKind::Icon: return {kStaticAtom, nullptr, SS_ICON};
     case ControlKind::StaticText: break;
     }

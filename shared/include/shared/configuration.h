@@ -29,6 +29,14 @@ inline constexpr ModelAddresses kAdvancedModel{kMemoryConfigAdvanced, 64u << 20,
 inline constexpr ModelAddresses kBasicModel{kMemoryConfigBasic, 32u << 20, 32, 32,
                                             0xA5FCE000, 0x85FEC004};
 
+// RAM the handheld's system keeps for itself (kernel data, the system processes' heaps and
+// stacks, the shell); the rest of RAM holds the object store, so a 32 MiB handheld still
+// takes every segment file of a package.
+inline constexpr uint32_t kSystemRamBytes = 4u << 20;
+constexpr uint64_t ObjectStoreCapacity(const ModelAddresses& model) {
+    return uint64_t(model.ramBytes) - kSystemRamBytes;
+}
+
 inline constexpr const ModelAddresses& ModelFor(bool advanced) {
     return advanced ? kAdvancedModel : kBasicModel;
 }

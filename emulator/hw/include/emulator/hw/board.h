@@ -27,9 +27,9 @@ namespace tova::hw {
 
 inline constexpr uint32_t kFlashCachedWindow = kFlashCachedStart;
 inline constexpr uint32_t kFlashUncachedWindow = kFlashStart;
-inline constexpr uint32_t kRamCachedWindow = 0x84000000;
-inline constexpr uint32_t kRamUncachedWindow = 0xA4000000;
-inline constexpr uint32_t kRamPhysical = 0xA0000000;
+inline constexpr uint32_t kRamCachedWindow = kRamCachedBase;
+inline constexpr uint32_t kRamUncachedWindow = kRamUncachedBase;
+inline constexpr uint32_t kRamPhysical = kRamPhysicalBase;
 inline constexpr uint32_t kMemoryControllerBase = 0xA8100000;
 inline constexpr uint32_t kMemoryControllerBytes = 0x1000;
 inline constexpr uint32_t kGpioBase = 0xA9000000;

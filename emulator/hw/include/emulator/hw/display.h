@@ -43,8 +43,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Writes the frame as an 8-bit RGB PNG (each RGB565 channel widened to 8 bits with its top
-// bits repeated, so 0xFFFF is pure white). Throws PngError with the path and the reason.
+// The frame as an 8-bit RGB PNG (each RGB565 channel widened to 8 bits with its top bits
+// repeated, so 0xFFFF is pure white). Throws PngError with the reason.
+std::vector<uint8_t> EncodePng(const FrameBuffer& frame);
+// The same PNG written to a file. Throws PngError with the path and the reason.
 void RenderPng(const FrameBuffer& frame, const std::filesystem::path& path);
 
 // RGB888 value of an RGB565 pixel as RenderPng writes it.
@@ -59,6 +61,7 @@ public:
     const FrameBuffer& Screen() const { return frames_[kShownFrame]; }
     uint16_t Pixel(uint32_t x, uint32_t y) const { return Screen().Pixel(x, y); }
     // A screenshot of what the screen shows.
+    std::vector<uint8_t> EncodePng() const { return hw::EncodePng(Screen()); }
     void RenderPng(const std::filesystem::path& path) const { hw::RenderPng(Screen(), path); }
 
 private:

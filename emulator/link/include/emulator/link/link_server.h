@@ -12,6 +12,9 @@
 //   - block-mode invocation of an export of \Windows\<name>.DLL through the machine's
 //     module loader, returning its HRESULT and output; the output is released with the
 //     handheld's LocalFree once sent;
+//   - a connection that sends nothing for rapi::wire::kIdleCloseMs (nominal, on the scaled
+//     clock; never at scale 0) while none of its calls runs is closed; a call in progress,
+//     however long, keeps it open;
 //   - framing limits: an oversized length, a truncated frame, a malformed payload or an
 //     unknown command closes that one connection; the others keep being served;
 //   - link faults (LinkFaults) that break the link at a point chosen by what the desktop
@@ -33,6 +36,7 @@ struct LinkServerStats {
     uint64_t connectionsAccepted = 0;   // accepted and greeted while the link was up
     uint64_t connectionsRefused = 0;    // turned away because the link was down
     uint64_t protocolErrors = 0;        // connections closed for a bad frame or command
+    uint64_t idleClosed = 0;            // connections closed for sending nothing (kIdleCloseMs)
     uint64_t fileCalls = 0;             // file, folder and version calls served
     uint64_t invocations = 0;           // block-mode invocations served
     uint32_t peakConcurrentFileCalls = 0;  // most file calls ever in progress at once

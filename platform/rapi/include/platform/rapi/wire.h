@@ -46,6 +46,10 @@ inline constexpr uint32_t kMaxDataBytes = 1u << 20;
 inline constexpr uint32_t kMaxStringUnits = 1024;
 inline constexpr uint32_t kMaxPayloadBytes = kMaxDataBytes + 4 * kMaxStringUnits + 64;
 inline constexpr uint32_t kInvalidHandle = 0xFFFFFFFFu;
+// The handheld closes a connection that has sent nothing for this long (nominal ms on the
+// scaled clock) while none of its calls runs; a call may run for any time. A client stops
+// reusing a connection idle for half as long, so that it never sends into one being closed.
+inline constexpr uint64_t kIdleCloseMs = 5 * 60 * 1000;
 
 class PayloadWriter {
 public:
