@@ -124,3 +124,42 @@ seed("control_channel_requests", "reset", b"reset\0warm\0")
 seed("license_text", "text", "Licence agreement\r\n\r\nYou may use this software.\r\n")
 seed("license_text", "empty", "")
 seed("license_text", "nul", b"before\0after")
+
+
+# An ARM module (ELF32, ET_DYN, EM_ARM) as small as the loader takes: one export, one
+# platform import, one relocation of each kind the loader applies.
+def arm_module(reloc_types=(23, 2), import_name=b"Sleep"):
+    def h(v):
+        return struct.pack("<H", v)
+    strings = b"\0FnTOVAInfo\0" + import_name + b"\0"
+    hash_at, sym_at = 116, 140
+    str_at = sym_at + 48
+    rel_at = (str_at + len(strings) + 3) & ~3
+    jmprel_at = rel_at + 16
+    code_at = jmprel_at + 8
+    data_at = code_at + 8
+    dyn_at = data_at + 12
+    dynamic = b"".join(u32(t) + u32(v) for t, v in [
+        (4, hash_at), (5, str_at), (6, sym_at), (10, len(strings)), (11, 16), (17, rel_at),
+        (18, 16), (19, 8), (23, jmprel_at), (2, 8), (20, 17), (0, 0)])
+    end = dyn_at + len(dynamic)
+    header = (b"\x7fELF\x01\x01\x01" + bytes(9) + h(3) + h(40) + u32(1) + u32(0) + u32(52)
+              + u32(0) + u32(0x05000200) + h(52) + h(32) + h(2) + h(40) + h(0) + h(0))
+    load = u32(1) + u32(0) + u32(0) + u32(0) + u32(end) + u32(end + 64) + u32(7) + u32(0x1000)
+    dyn = u32(2) + u32(dyn_at) + u32(dyn_at) + u32(0) + u32(len(dynamic)) + u32(len(dynamic)) + u32(6) + u32(4)
+    hash_table = u32(1) + u32(3) + u32(1) + u32(0) * 3
+    symbols = (bytes(16) + u32(1) + u32(code_at) + u32(8) + bytes([0x12, 0]) + h(5)
+               + u32(12) + u32(0) + u32(0) + bytes([0x12, 0]) + h(0))
+    relocations = (u32(data_at) + u32(reloc_types[0]) + u32(data_at + 4) + u32((1 << 8) | reloc_types[1])
+                   + u32(data_at + 8) + u32((2 << 8) | 22))
+    code = u32(0xE3A00000) + u32(0xE12FFF1E)  # mov r0, #0; bx lr
+    data = u32(code_at) + u32(0) + u32(0)
+    image = header + load + dyn + hash_table + symbols + strings
+    image += bytes(rel_at - len(image)) + relocations + code + data + dynamic
+    assert len(image) == end
+    return image
+
+
+seed("arm_module", "minimal", arm_module())
+seed("arm_module", "unknown_relocation", arm_module(reloc_types=(3, 2)))
+seed("arm_module", "unknown_import", arm_module(import_name=b"Sleeq"))

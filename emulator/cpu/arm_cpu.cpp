@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace tova::cpu {
 
@@ -13,6 +14,7 @@ namespace {
 constexpr uint32_t kPageBytes = 0x1000;
 constexpr uint32_t kCpsrSystemMode = 0x1F;  // privileged, interrupts enabled, ARM state
 constexpr uint32_t kCpsrIrqFiqMasked = 0xC0;
+constexpr uint32_t kExceptionSupervisorCall = 2;  // unicorn's number for svc
 
 void Check(uc_err err, const char* what) {
     if (err != UC_ERR_OK) throw std::runtime_error(std::string(what) + ": " + uc_strerror(err));
@@ -38,15 +40,31 @@ struct ArmCpu::MmioWindow {
     bool cachedFlash;
 };
 
+template <typename Access>
+bool ArmCpu::Gated(Access access) {
+    // Nothing may unwind through the CPU's C code.
+    try {
+        if (gate_) gate_->Enter();
+    } catch (...) {
+        handlerException_ = std::current_exception();
+        Stop("the device access ended the thread");
+        return false;
+    }
+    try {
+        access();
+    } catch (const std::exception& e) {
+        Stop(e.what());
+    }
+    if (gate_) gate_->Leave();
+    return true;
+}
+
 struct ArmCpu::Callbacks {
     static uint64_t Read(uc_engine*, uint64_t offset, unsigned size, void* user) {
         auto* w = static_cast<MmioWindow*>(user);
-        try {
-            return w->bus->Read(w->base + uint32_t(offset), size);
-        } catch (const std::exception& e) {  // nothing may unwind through the CPU's C code
-            w->cpu->Stop(e.what());
-            return 0;
-        }
+        uint64_t value = 0;
+        w->cpu->Gated([&] { value = w->bus->Read(w->base + uint32_t(offset), size); });
+        return value;
     }
     static void Write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
         auto* w = static_cast<MmioWindow*>(user);
@@ -63,10 +81,24 @@ struct ArmCpu::Callbacks {
             }
             return;
         }
+        w->cpu->Gated([&] { w->bus->Write(address, uint32_t(value), size); });
+    }
+    static void Interrupt(uc_engine*, uint32_t number, void* user) {
+        auto* cpu = static_cast<ArmCpu*>(user);
+        const uint32_t pc = cpu->Register(15);
+        if (number != kExceptionSupervisorCall) {
+            cpu->StopWithGuestError("undefined instruction at " + Hex(pc));
+            return;
+        }
+        if (!cpu->supervisorCall_) {
+            cpu->StopWithGuestError("supervisor call at " + Hex(pc - 4) + " with no platform to answer it");
+            return;
+        }
         try {
-            w->bus->Write(address, uint32_t(value), size);
-        } catch (const std::exception& e) {
-            w->cpu->Stop(e.what());
+            cpu->supervisorCall_(*cpu);
+        } catch (...) {
+            cpu->handlerException_ = std::current_exception();
+            cpu->Stop("the platform call at " + Hex(pc - 4) + " ended the thread");
         }
     }
     static std::string Hex(uint32_t value) {
@@ -107,6 +139,30 @@ ArmCpu::ArmCpu(hw::Board& board) : board_(board) {
     }
     uint32_t cpsr = kCpsrSystemMode;
     Check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "setting the CPSR");
+    uc_hook hook;
+    Check(uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(Callbacks::Interrupt), this, 1, 0),
+          "hooking exceptions");
+}
+
+void ArmCpu::SetSupervisorCallHandler(SupervisorCallHandler handler) {
+    supervisorCall_ = std::move(handler);
+}
+
+void ArmCpu::MapFixedCode(uint32_t address, const std::vector<uint32_t>& words) {
+    const uint32_t bytes = uint32_t(words.size() * 4);
+    const uint32_t size = (bytes + kPageBytes - 1) & ~(kPageBytes - 1);
+    Check(uc_mem_map(uc_, address, size, UC_PROT_READ | UC_PROT_EXEC), "mapping fixed code");
+    Check(uc_mem_write(uc_, address, words.data(), bytes), "writing fixed code");
+}
+
+void ArmCpu::StopWithGuestError(const std::string& reason) {
+    const uint32_t pc = Register(15);
+    Stop(reason);
+    try {
+        board_.Bus().GuestErrors().Record(
+            {hw::GuestErrorKind::kGuestCode, false, pc, 4, 0, "cpu", reason + "; " + RegisterDump()});
+    } catch (const std::exception&) {  // made fatal: the call has stopped already
+    }
 }
 
 ArmCpu::~ArmCpu() { uc_close(uc_); }
@@ -116,11 +172,16 @@ void ArmCpu::Stop(std::string reason) {
     uc_emu_stop(uc_);
 }
 
-uint32_t ArmCpu::Register(int index) const {
-    static const int kRegisters[16] = {
+namespace {
+const int kRegisters[16] = {
         UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,  UC_ARM_REG_R5,
         UC_ARM_REG_R6, UC_ARM_REG_R7, UC_ARM_REG_R8,  UC_ARM_REG_R9,  UC_ARM_REG_R10, UC_ARM_REG_R11,
         UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR, UC_ARM_REG_PC};
+}  // namespace
+
+void ArmCpu::SetRegister(int index, uint32_t value) { uc_reg_write(uc_, kRegisters[index & 15], &value); }
+
+uint32_t ArmCpu::Register(int index) const {
     uint32_t value = 0;
     uc_reg_read(uc_, kRegisters[index & 15], &value);
     return value;
@@ -156,7 +217,9 @@ ArmCpu::Result ArmCpu::Call(uint32_t entry, const uint32_t* arguments, unsigned 
     uc_reg_write(uc_, UC_ARM_REG_SP, &stackTop);
     uc_reg_write(uc_, UC_ARM_REG_LR, &lr);
     stopReason_.clear();
+    handlerException_ = nullptr;
     uc_err err = uc_emu_start(uc_, entry, kReturnAddress, 0, 0);
+    if (handlerException_) std::rethrow_exception(std::exchange(handlerException_, nullptr));
     uint32_t pc = Register(15);
     if (err == UC_ERR_OK && stopReason_.empty() && pc == kReturnAddress) return {true, Register(0), {}};
     std::string why = !stopReason_.empty() ? stopReason_

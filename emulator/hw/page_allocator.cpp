@@ -136,6 +136,30 @@ uint32_t PageAllocator::Allocate(uint32_t size) {
     return address;
 }
 
+uint32_t PageAllocator::AllocateContiguous(uint32_t size) {
+    if (size == 0) return 0;
+    std::lock_guard lock(mutex_);
+    const uint32_t pages = PagesFor(size);
+    if (committed_ + pages > pageLimit_) return 0;
+    std::vector<uint32_t> sorted(free_.begin(), free_.end());
+    std::sort(sorted.begin(), sorted.end());
+    size_t runStart = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (i > 0 && sorted[i] != sorted[i - 1] + 1) runStart = i;
+        if (i + 1 - runStart < pages) continue;
+        const uint32_t address = FindSpace(pages * kPageBytes);
+        if (address == 0) return 0;
+        const uint32_t first = sorted[runStart];
+        Reservation r{pages, std::vector<uint32_t>(pages), std::vector<uint32_t>(pages, 0)};
+        for (uint32_t p = 0; p < pages; ++p) r.physicalPage[p] = first + p;
+        std::erase_if(free_, [&](uint32_t page) { return page >= first && page < first + pages; });
+        reservations_[address] = std::move(r);
+        committed_ += pages;
+        return address;
+    }
+    return 0;
+}
+
 bool PageAllocator::Decommit(uint32_t address, uint32_t size) {
     std::lock_guard lock(mutex_);
     PageSpan span = Covering(address, size);

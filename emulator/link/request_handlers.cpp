@@ -210,6 +210,18 @@ void CallExport(tova::Machine& machine, PFN_RAPI_EXTENSION function, const uint8
     if (readable) LocalFree(output);
 }
 
+// The same for a module on the handheld's CPU, whose blocks live in guest memory.
+void CallCpuExport(tova::CpuExports& cpu, const std::string& symbol, const uint8_t* data, uint32_t count,
+                   PayloadWriter& answer) {
+    tova::BlockModeAnswer a = cpu.CallBlockMode(symbol.c_str(), data, count);
+    if (a.outputReadable && a.output.size() > rapi::wire::kMaxDataBytes) {
+        a.result = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        a.output.clear();
+    }
+    answer.U32(static_cast<uint32_t>(a.result));
+    answer.Bytes(a.output.empty() ? nullptr : a.output.data(), uint32_t(a.output.size()));
+}
+
 RequestOutcome Invoke(Request& r) {
     std::u16string library, function;
     const uint8_t* data = nullptr;
@@ -225,6 +237,15 @@ RequestOutcome Invoke(Request& r) {
         std::string symbol;
         if (module == nullptr) {
             answer.U32(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))).Bytes(nullptr, 0);
+            return;
+        }
+        if (tova::CpuExports* cpu = module->Cpu()) {
+            if (!AsciiName(function, symbol) || !cpu->Has(symbol.c_str())) {
+                answer.U32(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))).Bytes(nullptr, 0);
+                return;
+            }
+            if (auto damaged = r.faults.TakeDamage(symbol)) DamageFirstByte(r.machine, *damaged);
+            CallCpuExport(*cpu, symbol, data, count, answer);
             return;
         }
         auto export_ = AsciiName(function, symbol)

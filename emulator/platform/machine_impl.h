@@ -19,12 +19,22 @@
 #include "registry_handles.h"
 #include "shared/rom_identity.h"
 #include "state_folder.h"
+#include "emulator/arm/guest_heap.h"
+#include "emulator/arm/guest_memory.h"
 #include "emulator/hw/board.h"
 #include "emulator/machine.h"
 #include "emulator/object_store.h"
 #include "emulator/registry.h"
 
 namespace tova {
+
+// Guest memory and the local heap of one boot's ARM code: a reset ends every process and
+// the heap with them.
+struct ArmRuntime {
+    explicit ArmRuntime(hw::Board& board) : memory(board), heap(memory) {}
+    arm::GuestMemory memory;
+    arm::GuestHeap heap;
+};
 
 // The value a boot leaves in the reserved page's warm-boot word. Anything else there (the
 // 0 that the reset paths write, or RAM after a power cut) makes the next boot cold.
@@ -102,6 +112,10 @@ public:
     std::unique_ptr<LoadedModule> LoadLibraryModule(std::u16string_view name,
                                                     std::string* error) override;
     bool RunDeviceCall(const std::function<void()>& call) override;
+    // An ARM module on the emulated CPU (MachineConfig::armModules).
+    std::unique_ptr<LoadedModule> LoadCpuModule(std::u16string_view handheldPath,
+                                                const std::vector<uint8_t>& bytes, std::string* error);
+    std::shared_ptr<ArmRuntime> ArmRuntimeOfThisBoot();
 
     // ---- For the Windows CE API implementation ----
     // Entered by every API call and hardware access: throws MachineHalted into a device
@@ -209,6 +223,8 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
     };
     std::list<Program> programs_;
+    std::shared_ptr<ArmRuntime> armRuntime_;
+    uint64_t armRuntimeGeneration_ = 0;
 
     std::atomic<uint64_t> generation_{1};
     std::atomic<bool> masked_{false};

@@ -1,4 +1,5 @@
-// Loading handheld modules. Until the handheld's CPU runs its modules they are host code,
+// Loading handheld modules. A module built for the handheld's CPU runs on the emulated CPU
+// when the handheld's option says so (cpu_module.cpp). Otherwise modules are host code,
 // and a file of the object store (which anything on the link may write) is never given to
 // the host's loader: a module in the store runs only when the build's own module of the
 // same name, in the host module folder the emulator was started with, has exactly its
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "machine_impl.h"
+#include "emulator/arm/elf_image.h"
 
 namespace tova {
 
@@ -120,6 +122,16 @@ std::unique_ptr<LoadedModule> MachineImpl::LoadHostModule(std::u16string_view ha
     auto bytes = store_.ReadFile(handheldPath);
     if (!bytes) return fail(name + " does not exist");
     if (!LooksLikeModule(*bytes)) return fail(name + " is not a loadable module");
+    // Code for the handheld's CPU runs inside guest memory, so a file of the store may run
+    // there: the handheld's option decides, and the loader checks the image.
+    if (arm::ElfImage::SaysArm(*bytes)) {
+        if (!Config().armModules)
+            return refuse(name + " cannot run: it is built for the handheld's CPU, which this handheld "
+                                 "does not run (create it with `tova-emu create STATE --arm-modules on`)");
+        auto module = LoadCpuModule(handheldPath, *bytes, error);
+        if (!module) *refused = true;
+        return module;
+    }
     const fs::path folder = HostModuleFolder();
     if (folder.empty())
         return refuse(name + " cannot run: this handheld runs no host code (start it with "

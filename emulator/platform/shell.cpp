@@ -1,5 +1,6 @@
 // The handheld's shell at the end of a boot: every file in the start-up folder is started.
-// A loadable module with the start-up entry runs on its own thread; shortcuts name programs
+// A loadable module with the start-up entry runs on its own thread (an ARM module on a CPU
+// context of that thread); shortcuts name programs
 // of the ROM, which this handheld only records.
 #include "machine_impl.h"
 
@@ -32,19 +33,23 @@ void MachineImpl::StartProgram(const std::u16string& path, uint32_t bootCount,
     std::string error;
     std::shared_ptr<LoadedModule> module = LoadModule(path, &error);
     auto entry = module ? module->Function<StartupEntry>(kStartupEntryName) : nullptr;
+    CpuExports* cpu = module ? module->Cpu() : nullptr;
     std::lock_guard lock(mutex_);
-    if (!entry) {
+    if (!entry && !(cpu && cpu->Has(kStartupEntryName))) {
         if (module) error = std::string("no ") + kStartupEntryName + " entry";
         launches_.push_back({path, ShellLaunch::Kind::kNotRunnable, bootCount, error});
         return;
     }
     launches_.push_back({path, ShellLaunch::Kind::kModule, bootCount, {}});
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, module, entry, generation, done, path]() mutable {
+    std::thread thread([this, module, entry, cpu, generation, done, path]() mutable {
         {
             DeviceScope scope(generation);
             try {
-                entry(nullptr, nullptr, nullptr, 0);
+                if (cpu)
+                    cpu->CallStartup(kStartupEntryName);  // a guest error is on the debug output
+                else
+                    entry(nullptr, nullptr, nullptr, 0);
             } catch (const MachineHalted&) {
                 // The boot ended under the program: a reset or power cut.
             } catch (const std::exception& e) {

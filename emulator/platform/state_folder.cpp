@@ -94,6 +94,7 @@ void WriteStoredState(const std::filesystem::path& folder, const StoredState& st
         << "identifier=" << IdentifierHex(c.identifier) << "\n"
         << "cable=" << OnOff(c.cableAttached) << "\n"
         << "boot-delay-ms=" << c.bootDelayMs << "\n"
+        << "arm-modules=" << OnOff(c.armModules) << "\n"
         << "fault.model-query-garbage=" << c.faults.modelQueryGarbageCount << "\n"
         << "fault.ram-fragmentation=" << OnOff(c.faults.ramFragmentation) << "\n"
         << "fault.reboot-ignored=" << OnOff(c.faults.rebootIgnored) << "\n";
@@ -148,6 +149,7 @@ StoredState ReadStoredState(const std::filesystem::path& folder) {
         else if (key == "language") ok = ParseLanguage(value, &c.defaultLanguageId);
         else if (key == "identifier") ok = ParseIdentifier(value, &c.identifier);
         else if (key == "cable") ok = ParseOnOff(value, &c.cableAttached);
+        else if (key == "arm-modules") ok = ParseOnOff(value, &c.armModules);
         else if (key == "boot-delay-ms") {
             ok = ParseUnsigned(value, 3600000, &n);
             c.bootDelayMs = static_cast<uint32_t>(n);

@@ -43,7 +43,7 @@ TEST_F(TovaEmuCli, HelpDocumentsEveryCommand) {
     Outcome o = Run({"--help"});
     EXPECT_EQ(o.exitCode, 0);
     for (const char* word : {"create STATE", "--model", "--ac", "--battery", "--language", "--identifier",
-                             "--rom", "--factory-build", "--boot-delay", "run STATE", "--link-port",
+                             "--rom", "--factory-build", "--boot-delay", "--arm-modules", "run STATE", "--link-port",
                              "--time-scale", "--host-modules", "set STATE cable", "set STATE ac", "set STATE battery",
                              "set STATE fault", "power-cut STATE", "reset STATE", "screenshot STATE",
                              "dump-flash STATE", "--offset", "--length", "info STATE", "view STATE", "--window",
@@ -63,6 +63,7 @@ TEST_F(TovaEmuCli, BadArgumentsExitWithStatus2) {
         {"create", State(), "--rom", "a.img", "--factory-build", "05260300"},
         {"create", State(), "--factory-build", "52603"},
         {"create", State(), "--colour", "red"},
+        {"create", State(), "--arm-modules", "yes"},
         {"run", State(), "--link-port", "70000"},
         {"run", State(), "--time-scale", "fast"},
         {"set", State(), "cable", "maybe"},
@@ -153,6 +154,15 @@ TEST_F(TovaEmuCli, WindowWithoutADisplayIsRefusedWithStatus2) {
         EXPECT_EQ(o.out, "");
     }
     EXPECT_NE(Run({"info", State()}).out.find("boots:        0"), std::string::npos);
+}
+
+TEST_F(TovaEmuCli, RunningArmModulesIsAnOptionOfTheHandheldOffByDefault) {
+    ASSERT_EQ(Run({"create", State()}).exitCode, 0);
+    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  off"), std::string::npos);
+    fs::remove_all(State());
+    ASSERT_EQ(Run({"create", State(), "--arm-modules", "on"}).exitCode, 0);
+    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  on"), std::string::npos);
+    EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("arm-modules=on\n"), std::string::npos);
 }
 
 TEST_F(TovaEmuCli, MissingOrCorruptStateIsAClearError) {

@@ -34,6 +34,8 @@ int CreateCommand(const std::vector<std::string>& args) {
             std::string v = OptionValue(args, &i);
             if (!ParseIdentifier(v, &config.identifier))
                 throw UsageError("--identifier is 32 hexadecimal digits, not \"" + v + "\"");
+        } else if (option == "--arm-modules") {
+            config.armModules = ParseOnOffArgument(OptionValue(args, &i), "--arm-modules");
         } else if (option == "--boot-delay") {
             config.bootDelayMs = uint32_t(ParseNumberArgument(OptionValue(args, &i), 3600000, "--boot-delay"));
         } else if (option == "--rom") {

@@ -9,7 +9,7 @@ Usage: tova-emu COMMAND STATE [ARGUMENTS]
 Commands:
   create STATE [--model advanced|basic] [--ac on|off] [--battery N] [--language ID]
          [--identifier HEX32] [--cable on|off] [--rom PACKAGE.img | --factory-build DIGITS]
-         [--boot-delay MS]
+         [--boot-delay MS] [--arm-modules on|off]
       Creates a handheld in the folder STATE (made if absent; it must not hold one yet).
         --model          hardware configuration (default advanced)
         --ac             AC adapter connected (default on)
@@ -23,6 +23,8 @@ Commands:
                          factory ROM has build 05010100, older than every package)
         --boot-delay     nominal milliseconds from a reset to the booted system (default
                          2000), shrunk by the time scale
+        --arm-modules    run modules built for the handheld's CPU (ARM) on the emulated
+                         CPU (default off: only modules built for this computer load)
 
   run STATE [--link-port N] [--time-scale X] [--host-modules]
             [--window [--grab OUT.png] [--close-after MS]]

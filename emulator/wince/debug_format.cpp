@@ -31,7 +31,32 @@ void Pad(std::u16string& field, size_t width, bool left, bool zeros) {
 
 }  // namespace
 
+namespace {
+
+class VarArguments final : public DebugArguments {
+public:
+    explicit VarArguments(va_list args) { va_copy(args_, args); }
+    ~VarArguments() override { va_end(args_); }
+    uint32_t Word() override { return va_arg(args_, uint32_t); }
+    uint64_t Pointer() override { return reinterpret_cast<uintptr_t>(va_arg(args_, void*)); }
+    std::u16string String(bool* isNull) override {
+        const char16_t* s = va_arg(args_, const char16_t*);
+        *isNull = s == nullptr;
+        return s ? s : u"";
+    }
+
+private:
+    va_list args_;
+};
+
+}  // namespace
+
 std::u16string FormatDebugLine(const char16_t* format, va_list args) {
+    VarArguments source(args);
+    return FormatDebugLine(format, source);
+}
+
+std::u16string FormatDebugLine(const char16_t* format, DebugArguments& args) {
     std::u16string out;
     if (format == nullptr) return out;
     for (const char16_t* p = format; *p; ++p) {
@@ -49,22 +74,23 @@ std::u16string FormatDebugLine(const char16_t* format, va_list args) {
         switch (*p) {
         case u'%': field = u"%"; break;
         case u's': {
-            const char16_t* s = va_arg(args, const char16_t*);
-            field = s ? s : u"(null)";
+            bool isNull = false;
+            field = args.String(&isNull);
+            if (isNull) field = u"(null)";
             zeros = false;
             break;
         }
-        case u'c': field = static_cast<char16_t>(va_arg(args, int)); zeros = false; break;
+        case u'c': field = static_cast<char16_t>(args.Word()); zeros = false; break;
         case u'd':
         case u'i': {
-            int32_t v = va_arg(args, int32_t);
+            int32_t v = static_cast<int32_t>(args.Word());
             field = v < 0 ? u"-" + Digits(uint64_t(-int64_t(v)), 10, false) : Digits(uint64_t(v), 10, false);
             break;
         }
-        case u'u': field = Digits(va_arg(args, uint32_t), 10, false); break;
-        case u'x': field = Digits(va_arg(args, uint32_t), 16, false); break;
-        case u'X': field = Digits(va_arg(args, uint32_t), 16, true); break;
-        case u'p': field = Digits(reinterpret_cast<uintptr_t>(va_arg(args, void*)), 16, true); break;
+        case u'u': field = Digits(args.Word(), 10, false); break;
+        case u'x': field = Digits(args.Word(), 16, false); break;
+        case u'X': field = Digits(args.Word(), 16, true); break;
+        case u'p': field = Digits(args.Pointer(), 16, true); break;
         default:
             // Not a conversion: keep the text, and stop at the end of the format.
             if (*p == 0) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 #include <vector>
 
 #include "shared/configuration.h"
@@ -24,6 +25,11 @@ constexpr uint32_t kOrrR0C0 = 0xE38000C0;       // orr r0, r0, #0xC0
 constexpr uint32_t kMsrCpsrcR0 = 0xE121F000;    // msr cpsr_c, r0
 constexpr uint32_t kRevR0R0 = 0xE6BF0F30;       // rev r0, r0 (ARMv6: not on a PXA255)
 constexpr uint32_t kMovR0Zero = 0xE3A00000;     // mov r0, #0
+constexpr uint32_t kSvc7 = 0xEF000007;          // svc #7
+constexpr uint32_t kBlxR2 = 0xE12FFF32;         // blx r2
+constexpr uint32_t kPushLr = 0xE52DE004;        // push {lr}
+constexpr uint32_t kPopPc = 0xE49DF004;         // pop {pc}
+constexpr uint32_t kFixedCode = 0xFFFE0000;
 
 constexpr uint32_t kCode = hw::kRamCachedWindow + 0x10000;
 constexpr uint32_t kStackTop = hw::kRamCachedWindow + 0x20000;
@@ -123,6 +129,75 @@ TEST_F(ArmCpuTest, AJumpWhereThereIsNoCodeEndsTheCall) {
     ArmCpu::Result r = Run({0, 0, 0x10000000});
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("0x10000000"), std::string::npos) << r.error;
+    EXPECT_EQ(GuestCodeErrors(), 1u);
+}
+
+TEST_F(ArmCpuTest, ASupervisorCallGoesToTheHandlerAndTheGuestRunsOn) {
+    // Guest code calls fixed code (svc; bx lr) and adds r1 to what the handler answered.
+    cpu_.MapFixedCode(kFixedCode, {kSvc7, kBxLr});
+    uint32_t seenR0 = 0, seenPc = 0;
+    cpu_.SetSupervisorCallHandler([&](ArmCpu& cpu) {
+        seenR0 = cpu.Register(0);
+        seenPc = cpu.Register(15);
+        cpu.SetRegister(0, seenR0 * 2);
+    });
+    Place(kCode, {kPushLr, kBlxR2, kAddR0R0R1, kPopPc});
+    ArmCpu::Result r = Run({20, 2, kFixedCode});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(seenR0, 20u);
+    EXPECT_EQ(seenPc, kFixedCode + 4) << "the handler sees the instruction after the svc";
+    EXPECT_EQ(r.value, 42u);
+    EXPECT_EQ(GuestCodeErrors(), 0u);
+}
+
+TEST_F(ArmCpuTest, ASupervisorCallWithNoHandlerIsAGuestError) {
+    Place(kCode, {kSvc7, kBxLr});
+    ArmCpu::Result r = Run({});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("supervisor call"), std::string::npos) << r.error;
+    EXPECT_EQ(GuestCodeErrors(), 1u);
+}
+
+TEST_F(ArmCpuTest, AHandlersExceptionLeavesTheCallAndTheCpuRunsOn) {
+    Place(kCode, {kSvc7, kBxLr});
+    cpu_.SetSupervisorCallHandler([](ArmCpu&) { throw std::runtime_error("halted"); });
+    EXPECT_THROW(Run({}), std::runtime_error);
+    cpu_.SetSupervisorCallHandler([](ArmCpu& cpu) { cpu.SetRegister(0, 9); });
+    ArmCpu::Result r = Run({});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value, 9u);
+}
+
+TEST_F(ArmCpuTest, EveryDeviceAccessPassesTheGateAndARefusalEndsTheCall) {
+    struct CountingGate : ArmCpu::DeviceAccessGate {
+        int entered = 0, left = 0;
+        bool refuse = false;
+        void Enter() override {
+            if (refuse) throw std::runtime_error("boot ended");
+            ++entered;
+        }
+        void Leave() override { ++left; }
+    } gate;
+    cpu_.SetDeviceAccessGate(&gate);
+    Place(kCode, {kStrR1AtR0, kLdrR0AtR0, kBxLr});
+    ArmCpu::Result r = Run({kFlashData, 0x00FF00FF});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(gate.entered, 2);
+    EXPECT_EQ(gate.left, 2);
+    // RAM is not a device: no gate.
+    Run({kStackTop - 16, 1});
+    EXPECT_EQ(gate.entered, 2);
+    gate.refuse = true;
+    EXPECT_THROW(Run({kFlashData, 0x00700070}), std::runtime_error);
+    EXPECT_TRUE(board_.Flash().Activity(0).readArray) << "the refused write never reached the chips";
+    cpu_.SetDeviceAccessGate(nullptr);
+}
+
+TEST_F(ArmCpuTest, FixedCodeCannotBeWrittenByTheGuest) {
+    cpu_.MapFixedCode(kFixedCode, {kBxLr});
+    Place(kCode, {kStrR1AtR0, kBxLr});
+    ArmCpu::Result r = Run({kFixedCode, 0});
+    EXPECT_FALSE(r.ok);
     EXPECT_EQ(GuestCodeErrors(), 1u);
 }
 

@@ -173,6 +173,25 @@ TEST_F(PageAllocatorTest, PageLimitBoundsWhatIsCommitted) {
     EXPECT_NE(pages.Allocate(kPageBytes), 0u);
 }
 
+TEST_F(PageAllocatorTest, ContiguousAllocationsAreContiguousEvenWhenFragmented) {
+    pages.SetFragmentation(true, 7);
+    std::set<uint32_t> taken;
+    for (uint32_t size : {kPageBytes, 300 * kPageBytes + 1, 2 * kMiB}) {
+        SCOPED_TRACE(size);
+        const uint32_t address = pages.AllocateContiguous(size);
+        ASSERT_NE(address, 0u);
+        std::vector<uint32_t> physical = LockAll(pages, address, size);
+        EXPECT_TRUE(Contiguous(physical));
+        for (uint32_t page : physical) EXPECT_TRUE(taken.insert(page).second) << "page given twice";
+        ASSERT_TRUE(pages.Unlock(address, size));
+    }
+    // Scattered commitments still never get a page of a contiguous one.
+    while (uint32_t address = pages.Allocate(kMiB))
+        for (uint32_t page : LockAll(pages, address, kMiB)) EXPECT_EQ(taken.count(page), 0u);
+    EXPECT_EQ(pages.AllocateContiguous(kMiB), 0u) << "no run left that long";
+    EXPECT_EQ(pages.AllocateContiguous(0), 0u);
+}
+
 TEST_F(PageAllocatorTest, ResetForgetsEveryReservation) {
     uint32_t address = pages.Allocate(kMiB);
     uint32_t physical[256];

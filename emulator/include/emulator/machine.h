@@ -82,6 +82,9 @@ struct MachineConfig {
     DeviceIdentifier identifier = DefaultDeviceIdentifier();
     bool cableAttached = true;
     uint32_t bootDelayMs = 2000;  // nominal, on the scaled clock
+    // Modules built for the handheld's CPU (ARM ELF) are loaded by the emulator's loader
+    // and run on the emulated CPU; off, only host modules load.
+    bool armModules = false;
     MachineFaults faults;
 
     const ModelAddresses& Addresses() const {
@@ -127,17 +130,44 @@ struct PriorityChange {
     int priority;
 };
 
-// A handheld module (HARLIX.DLL, Velkor.exe) of the object store, loaded as the build's own
-// file of that name (see SetHostModuleFolder). Closed (dlclose) when destroyed.
+// What a block-mode export answered, with its output copied out of the handheld's memory
+// (the handheld's block released).
+struct BlockModeAnswer {
+    int32_t result = 0;            // HRESULT
+    bool outputReadable = false;   // the export handed over a live LocalAlloc block
+    std::vector<uint8_t> output;   // its bytes, when readable
+};
+
+// The exports of a module built for the handheld's CPU (MachineConfig::armModules). Each
+// call runs on a CPU context of its own on the calling thread, which must be device code
+// of the current boot (a boot that ends under it throws MachineHalted). A guest error ends
+// the call with a register dump on the debug output; the handheld runs on.
+class CpuExports {
+public:
+    virtual ~CpuExports() = default;
+    virtual bool Has(const char* name) const = 0;
+    // The block-mode call as the remote API service makes it: input in a LocalAlloc block
+    // of the handheld, the output read and released. E_FAIL after a guest error.
+    virtual BlockModeAnswer CallBlockMode(const char* name, const uint8_t* input, uint32_t count) = 0;
+    // A start-up program's entry with null / 0 arguments; false after a guest error.
+    virtual bool CallStartup(const char* name) = 0;
+};
+
+// A handheld module (HARLIX.DLL, Velkor.exe) of the object store: host code loaded as the
+// build's own file of that name (see SetHostModuleFolder; closed with dlclose when
+// destroyed), or an ARM module placed in guest RAM for the handheld's CPU (Cpu()).
 class LoadedModule {
 public:
     virtual ~LoadedModule() = default;
-    // The exported symbol, or null.
+    // The exported symbol of a host module, or null (always null for a module that runs on
+    // the handheld's CPU).
     virtual void* Symbol(const char* name) const = 0;
     template <typename Fn>
     Fn Function(const char* name) const {
         return reinterpret_cast<Fn>(Symbol(name));
     }
+    // The exports of a module for the handheld's CPU; null for host code.
+    virtual CpuExports* Cpu() { return nullptr; }
 };
 
 // Entry of a start-up program. Its arguments are passed null / 0.
@@ -266,8 +296,10 @@ public:
     // set (`tova-emu run --host-modules`: the folder of the build's programs), a module in
     // the store runs only when that folder holds a module (.dll or .exe) of the same name
     // whose bytes the store file matches exactly; the folder's file is what is loaded.
-    // Without one (the default) no module runs. Not saved with the handheld: it is how the
-    // emulator was started, not a property of the handheld.
+    // Without one (the default) no host module runs. Not saved with the handheld: it is how
+    // the emulator was started, not a property of the handheld. A module built for the
+    // handheld's CPU (ARM) runs there when MachineConfig::armModules is on, whatever the
+    // folder: inside guest memory a file of the store can do no harm to the host.
     virtual void SetHostModuleFolder(const std::filesystem::path& folder) = 0;
     virtual std::filesystem::path HostModuleFolder() const = 0;
     // Loads a module of the object store (\Windows\<name>.DLL for LoadLibraryModule) as

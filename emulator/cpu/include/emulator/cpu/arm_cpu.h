@@ -12,9 +12,14 @@
 // Not emulated: exceptions and their vectors, the MMU and caches (both windows see the
 // same memory at once), interrupts (the CPSR I and F bits are kept and reported only).
 // One context per host thread; several contexts may share one board.
+//
+// A supervisor call (svc) goes to the handler the owner sets (the platform's thunks); with
+// none set, or for any other exception, the call ends with a guest error.
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +52,30 @@ public:
     void CodeChanged();
 
     uint32_t Register(int index) const;  // r0-r15
+    void SetRegister(int index, uint32_t value);
+
+    // Called for each svc with the CPU at the instruction after it; it may read and set
+    // registers. An exception it throws stops the guest and leaves Call (nothing unwinds
+    // through the CPU emulator's C code).
+    using SupervisorCallHandler = std::function<void(ArmCpu&)>;
+    void SetSupervisorCallHandler(SupervisorCallHandler handler);
+    // Maps read-only code at `address` (page aligned, outside every window of the board):
+    // the platform's own code that no guest may change.
+    void MapFixedCode(uint32_t address, const std::vector<uint32_t>& words);
+    // Entered around every device access (MMIO) the guest makes, as a platform call is
+    // entered around a hardware accessor: Enter may throw (the guest's boot has ended),
+    // which stops the guest and leaves Call like a supervisor call handler's exception.
+    class DeviceAccessGate {
+    public:
+        virtual ~DeviceAccessGate() = default;
+        virtual void Enter() = 0;
+        virtual void Leave() = 0;
+    };
+    void SetDeviceAccessGate(DeviceAccessGate* gate) { gate_ = gate; }
+
+    // Ends the running call with a guest error (kind kGuestCode) saying `reason`; for a
+    // supervisor call handler.
+    void StopWithGuestError(const std::string& reason);
 
     // Where a guest's call returns to: a word of its own that the CPU never runs.
     static constexpr uint32_t kReturnAddress = 0xFFFF0000;
@@ -58,6 +87,13 @@ private:
     std::vector<std::unique_ptr<MmioWindow>> windows_;
     hw::Board& board_;
     std::string stopReason_;
+    SupervisorCallHandler supervisorCall_;
+    std::exception_ptr handlerException_;
+    DeviceAccessGate* gate_ = nullptr;
+
+    // Runs one device access inside the gate; false when the gate refused it.
+    template <typename Access>
+    bool Gated(Access access);
 
     std::string RegisterDump() const;
     std::string FlashFetchReason(uint32_t pc) const;

@@ -38,6 +38,10 @@ public:
     bool Commit(uint32_t address, uint32_t size);
     // Reserve and commit in one (VirtualAlloc with MEM_COMMIT and no address). 0 on failure.
     uint32_t Allocate(uint32_t size);
+    // Reserve and commit with physically consecutive pages, the lowest run free: memory the
+    // platform places code and data in for a CPU that sees RAM only through its windows.
+    // 0 when no run is long enough.
+    uint32_t AllocateContiguous(uint32_t size);
     // Returns the pages of a range to the free pool; they stay reserved. Locked pages are
     // refused (false, nothing changed).
     bool Decommit(uint32_t address, uint32_t size);
