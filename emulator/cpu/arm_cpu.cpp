@@ -193,7 +193,13 @@ bool ArmCpu::InterruptsMasked() const {
     return (cpsr & kCpsrIrqFiqMasked) == kCpsrIrqFiqMasked;
 }
 
-void ArmCpu::CodeChanged() { uc_ctl(uc_, UC_CTL_WRITE(UC_CTL_TB_FLUSH, 0)); }
+// A flush resets unicorn's whole code buffer (touching every page of it): a CPU that has
+// translated nothing since the last one has nothing to forget.
+void ArmCpu::CodeChanged() {
+    if (!translated_) return;
+    uc_ctl(uc_, UC_CTL_WRITE(UC_CTL_TB_FLUSH, 0));
+    translated_ = false;
+}
 
 std::string ArmCpu::RegisterDump() const {
     std::string dump;
@@ -218,6 +224,7 @@ ArmCpu::Result ArmCpu::Call(uint32_t entry, const uint32_t* arguments, unsigned 
     uc_reg_write(uc_, UC_ARM_REG_LR, &lr);
     stopReason_.clear();
     handlerException_ = nullptr;
+    translated_ = true;
     uc_err err = uc_emu_start(uc_, entry, kReturnAddress, 0, 0);
     if (handlerException_) std::rethrow_exception(std::exchange(handlerException_, nullptr));
     uint32_t pc = Register(15);

@@ -90,6 +90,7 @@ private:
     SupervisorCallHandler supervisorCall_;
     std::exception_ptr handlerException_;
     DeviceAccessGate* gate_ = nullptr;
+    bool translated_ = false;  // code may have been translated since the last flush
 
     // Runs one device access inside the gate; false when the gate refused it.
     template <typename Access>
