@@ -61,6 +61,19 @@ TEST_F(ArmCpuTest, RunsCodeInRamAndReturnsR0) {
     EXPECT_EQ(r.value, 42u);
 }
 
+// The CPU keeps translated code: code the host replaces after a call must be what the next
+// call runs, and a CPU that has run nothing must still see the first code placed.
+TEST_F(ArmCpuTest, RunsCodeReplacedAfterACall) {
+    Place(kCode, {kAddR0R0R1, kBxLr});
+    ArmCpu::Result first = Run({40, 2});
+    ASSERT_TRUE(first.ok) << first.error;
+    EXPECT_EQ(first.value, 42u);
+    Place(kCode, {0xE0400001, kBxLr});  // sub r0, r0, r1
+    ArmCpu::Result second = Run({40, 2});
+    ASSERT_TRUE(second.ok) << second.error;
+    EXPECT_EQ(second.value, 38u);
+}
+
 TEST_F(ArmCpuTest, BothRamWindowsAreOneMemory) {
     // Code placed through the uncached window runs at its cached address, and a store
     // through one window is read back through the other.
