@@ -195,7 +195,7 @@ void ResetFlasherState(const ModelAddresses& model) {
 
 fs::path BuiltFlasherModule() {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    return dir ? fs::path(dir) / "Velkor.exe" : fs::path(VELKOR_MODULE_FILE);
+    return dir ? fs::path(dir) / "host" / "Velkor.exe" : fs::path(VELKOR_MODULE_FILE);
 }
 
 }  // namespace flasher_test
