@@ -17,6 +17,8 @@ struct Configuration {
     ModuleCode code;
 };
 
+void PrintTo(const Configuration& c, std::ostream* out) { *out << c.model << " " << ModuleCodeName(c.code); }
+
 class FullUpdate : public EndToEnd, public ::testing::WithParamInterface<Configuration> {};
 
 TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
