@@ -34,7 +34,8 @@ function(tova_add_device_module target)
   target_link_libraries(${target} PRIVATE tova_options wince_api ${M_LIBS})
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME "${M_OUTPUT_NAME}" SUFFIX "${M_SUFFIX}"
-    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY "${TOVA_HOST_MODULE_DIR}")
   target_link_options(${target} PRIVATE -Wl,-Bsymbolic)
 endfunction()
 

@@ -156,13 +156,14 @@ TEST_F(TovaEmuCli, WindowWithoutADisplayIsRefusedWithStatus2) {
     EXPECT_NE(Run({"info", State()}).out.find("boots:        0"), std::string::npos);
 }
 
-TEST_F(TovaEmuCli, RunningArmModulesIsAnOptionOfTheHandheldOffByDefault) {
+TEST_F(TovaEmuCli, RunningArmModulesIsAnOptionOfTheHandheldOnByDefault) {
     ASSERT_EQ(Run({"create", State()}).exitCode, 0);
-    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  off"), std::string::npos);
-    fs::remove_all(State());
-    ASSERT_EQ(Run({"create", State(), "--arm-modules", "on"}).exitCode, 0);
-    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  on"), std::string::npos);
+    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  on (its modules run as ARM code"), std::string::npos);
     EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("arm-modules=on\n"), std::string::npos);
+    fs::remove_all(State());
+    ASSERT_EQ(Run({"create", State(), "--arm-modules", "off"}).exitCode, 0);
+    EXPECT_NE(Run({"info", State()}).out.find("ARM modules:  off (its modules run as host code"), std::string::npos);
+    EXPECT_NE(ReadTextFile(fs::path(State()) / "machine.conf").find("arm-modules=off\n"), std::string::npos);
 }
 
 TEST_F(TovaEmuCli, MissingOrCorruptStateIsAClearError) {

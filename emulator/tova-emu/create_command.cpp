@@ -12,6 +12,9 @@ int CreateCommand(const std::vector<std::string>& args) {
     if (args.empty() || args[0].rfind("--", 0) == 0) throw UsageError("usage: create STATE [options]");
     std::filesystem::path state = args[0];
     MachineConfig config;
+    // A handheld made here runs the modules built for its CPU, as setup copies them from the
+    // program folder; host code is for tests that ask for it (--arm-modules off).
+    config.armModules = true;
     std::string rom, factoryBuild;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& option = args[i];

@@ -175,7 +175,10 @@ std::string Info(Machine& m, const ActionContext& c) {
     else out << "not served (the handheld is not running)\n";
     if (c.link != nullptr) out << DescribeLinkFaults(c.link->Faults());
     out << "cable:        " << (config.cableAttached ? "on" : "off") << "\n"
-        << "ARM modules:  " << (config.armModules ? "on (run on the emulated CPU)" : "off") << "\n"
+        << "ARM modules:  "
+        << (config.armModules ? "on (its modules run as ARM code on the emulated CPU)"
+                              : "off (its modules run as host code, with `run --host-modules`)")
+        << "\n"
         << "AC:           " << (config.acOnline ? "on" : "off") << "\n"
         << "battery:      " << unsigned(config.batteryPercent)
         << (config.batteryPercent == 255 ? " (unknown)" : "") << "\n"

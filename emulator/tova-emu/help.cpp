@@ -24,7 +24,8 @@ Commands:
         --boot-delay     nominal milliseconds from a reset to the booted system (default
                          2000), shrunk by the time scale
         --arm-modules    run modules built for the handheld's CPU (ARM) on the emulated
-                         CPU (default off: only modules built for this computer load)
+                         CPU (default on: the program folder's HARLIX.DLL and Velkor.exe);
+                         off runs the build's host modules instead (run --host-modules)
 
   run STATE [--link-port N] [--time-scale X] [--host-modules]
             [--window [--grab OUT.png] [--close-after MS]]
@@ -40,11 +41,11 @@ Commands:
         --time-scale     factor for every delay (default TOVA_TIME_SCALE or 1; 0.01 makes a
                          five-minute update take seconds)
         --host-modules   lets the handheld run the build's host modules: a module in its
-                         store (HARLIX.DLL, Velkor.exe ...) runs only when the folder of
-                         this tova-emu holds a module of that name with exactly its bytes,
-                         and that file is what is loaded. Without it the handheld runs no
-                         module at all (an update cannot work), since a file in the store
-                         is never run as host code.
+                         store (HARLIX.DLL, Velkor.exe ...) that is not ARM code runs only
+                         when the folder host/ beside this tova-emu holds a module of that
+                         name with exactly its bytes, and that file is what is loaded.
+                         Without it a file in the store is never run as host code (only
+                         a handheld created with --arm-modules off needs it).
         --window         also shows the window of `view` on this handheld; closing it
                          leaves the handheld running until Ctrl-C (with --grab and
                          --close-after as for view)

@@ -24,12 +24,13 @@ namespace {
 
 constexpr uint16_t kDefaultLinkPort = 4990;
 
-// The build's program folder, where its host modules sit beside tova-emu.
-std::filesystem::path ProgramFolder() {
+// The build's host modules: in a folder of their own beside tova-emu, since the program
+// folder holds the handheld's (ARM) modules of the same names.
+std::filesystem::path HostModuleFolder() {
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) throw CommandError("--host-modules: cannot find tova-emu's own folder: " + ec.message());
-    return self.parent_path();
+    return self.parent_path() / "host";
 }
 
 ControlReply Handle(Machine& machine, const ActionContext& context,
@@ -100,7 +101,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (windowed) window = OpenViewWindow();
 
     auto machine = Machine::Open(state);
-    if (hostModules) machine->SetHostModuleFolder(ProgramFolder());
+    if (hostModules) machine->SetHostModuleFolder(HostModuleFolder());
     ActionContext context{true, ""};
     machine->PowerOn();
     std::atomic<bool> stopping{false};

@@ -10,13 +10,25 @@ constexpr int kRefusalPage = 136;
 constexpr int kCompleteCaption = 127, kCompleteText = 112;
 constexpr int kSameVersion = 118;
 
-class FullUpdate : public EndToEnd, public ::testing::WithParamInterface<const char*> {};
+// A hardware configuration, and the build of the handheld modules that setup copies and the
+// handheld runs.
+struct Configuration {
+    const char* model;
+    ModuleCode code;
+};
+
+void PrintTo(const Configuration& c, std::ostream* out) { *out << c.model << " " << ModuleCodeName(c.code); }
+
+class FullUpdate : public EndToEnd, public ::testing::WithParamInterface<Configuration> {};
 
 TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
-    StartHandheld({"--model", GetParam()});
+    const Configuration c = GetParam();
+    setup_.InstallModules(c.code);
+    StartHandheld({"--model", c.model, "--arm-modules", c.code == ModuleCode::kArm ? "on" : "off"});
     HandheldProcess::Info fresh = handheld_.ReadInfo();
+    EXPECT_EQ(fresh.fields["ARM modules"].substr(0, 3), c.code == ModuleCode::kArm ? "on " : "off") << fresh.text;
     Package package;
-    package.model = GetParam();
+    package.model = c.model;
     auto packageFile = setup_.AddPackage(package);
 
     child::Outcome run = RunSetup();
@@ -45,8 +57,14 @@ TEST_P(FullUpdate, LeavesTheHandheldRunningExactlyThePackagesRom) {
     EXPECT_TRUE(NeverSays(again, "page 129"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Configuration, FullUpdate, ::testing::Values("advanced", "basic"),
-                         [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Configuration, FullUpdate,
+                         ::testing::Values(Configuration{"advanced", ModuleCode::kArm},
+                                           Configuration{"basic", ModuleCode::kArm},
+                                           Configuration{"advanced", ModuleCode::kHost},
+                                           Configuration{"basic", ModuleCode::kHost}),
+                         [](const auto& info) {
+                             return std::string(info.param.model) + "_" + ModuleCodeName(info.param.code);
+                         });
 
 }  // namespace
 }  // namespace e2e

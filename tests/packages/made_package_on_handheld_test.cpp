@@ -20,10 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The built service library: beside the test executables in the program folder.
+// The host build of the service library: in host/ beside the test executables.
 fs::path BuiltServiceLibrary() {
-    if (const char* bin = std::getenv("TOVA_BIN_DIR")) return fs::path(bin) / "HARLIX.DLL";
-    return fs::read_symlink("/proc/self/exe").parent_path() / "HARLIX.DLL";
+    if (const char* bin = std::getenv("TOVA_BIN_DIR")) return fs::path(bin) / "host" / "HARLIX.DLL";
+    return fs::read_symlink("/proc/self/exe").parent_path() / "host" / "HARLIX.DLL";
 }
 
 class MadePackageOnHandheld : public HandheldLinkTest, public ::testing::WithParamInterface<bool> {

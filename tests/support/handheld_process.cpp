@@ -43,6 +43,8 @@ void HandheldProcess::Create(const std::vector<std::string>& options) { Must("cr
 
 void HandheldProcess::Run() {
     std::filesystem::remove(state_ / "link.endpoint");
+    // --host-modules is for a handheld created with --arm-modules off; one that runs ARM
+    // code (the default) never loads host code with it.
     std::vector<std::string> argv = {BuiltProgram("tova-emu").string(), "run", state_.string(), "--host-modules",
                                      "--link-port", "0", "--time-scale", kHandheldTimeScale};
     run_ = std::make_unique<child::ChildProcess>(argv, state_.parent_path(), TimeScale(),

@@ -15,6 +15,12 @@ std::filesystem::path BuiltProgramFolder() {
 
 std::filesystem::path BuiltProgram(const std::string& fileName) { return BuiltProgramFolder() / fileName; }
 
+std::filesystem::path BuiltModule(ModuleCode code, const std::string& fileName) {
+    return code == ModuleCode::kArm ? BuiltProgram(fileName) : BuiltProgramFolder() / "host" / fileName;
+}
+
+const char* ModuleCodeName(ModuleCode code) { return code == ModuleCode::kArm ? "arm" : "host"; }
+
 std::filesystem::path TestFolder(const std::string& leaf) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "shared";

@@ -10,6 +10,14 @@ namespace e2e {
 std::filesystem::path BuiltProgramFolder();
 std::filesystem::path BuiltProgram(const std::string& fileName);
 
+// The two builds of the handheld modules (HARLIX.DLL, Velkor.exe): the handheld's own (ARM),
+// in the program folder, which handhelds run by default; and the host build in its folder
+// host/, which a handheld created with --arm-modules off runs under `run --host-modules`.
+enum class ModuleCode { kArm, kHost };
+std::filesystem::path BuiltModule(ModuleCode code, const std::string& fileName);
+// "arm" or "host", for test names.
+const char* ModuleCodeName(ModuleCode code);
+
 // Delays shrunk so that a whole update takes seconds. setup gets more room than the
 // handheld: it checks the link once, 1000 ms (scaled) after starting it, and a loaded
 // machine must still connect within that window.

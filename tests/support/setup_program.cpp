@@ -50,8 +50,7 @@ std::string InstalledName() { return FromEnvironment("TOVA_SETUP_EXE").empty() ?
 
 SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
     fs::create_directories(folder_);
-    for (const char* name : {"HARLIX.DLL", "Velkor.exe"})
-        fs::copy_file(BuiltProgram(name), folder_ / name, fs::copy_options::overwrite_existing);
+    InstallModules(ModuleCode::kArm);
     std::string other = FromEnvironment("TOVA_SETUP_EXE");
     fs::copy_file(other.empty() ? BuiltProgram("setup") : fs::path(other), folder_ / InstalledName(),
                   fs::copy_options::overwrite_existing);
@@ -59,6 +58,11 @@ SetupProgram::SetupProgram(fs::path folder) : folder_(std::move(folder)) {
     std::string companion = FromEnvironment("TOVA_SETUP_COMPANION");
     if (!companion.empty())
         fs::copy_file(companion, folder_ / fs::path(companion).filename(), fs::copy_options::overwrite_existing);
+}
+
+void SetupProgram::InstallModules(ModuleCode code) {
+    for (const char* name : {"HARLIX.DLL", "Velkor.exe"})
+        fs::copy_file(BuiltModule(code, name), folder_ / name, fs::copy_options::overwrite_existing);
 }
 
 std::vector<std::string> SetupProgram::Command() const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "program_files.h"
 
 namespace e2e {
 
@@ -27,6 +28,10 @@ public:
     // Copies setup and its two companion files from the build into `folder` (setup.exe
     // from TOVA_SETUP_EXE instead when that is set, run by TOVA_SETUP_LAUNCHER).
     explicit SetupProgram(std::filesystem::path folder);
+
+    // Replaces the two companion files with the given build of them (the program folder
+    // holds the ARM ones).
+    void InstallModules(ModuleCode code);
 
     // Makes the package with rompkg (once per test program) and puts it in the folder;
     // returns its path there.

@@ -81,7 +81,7 @@ bool WaitFor(const std::function<bool()>& done, uint64_t nominalMs) {
 
 fs::path BuiltModule(const char* fileName, const char* builtPath) {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    if (dir && fs::exists(fs::path(dir) / fileName)) return fs::path(dir) / fileName;
+    if (dir && fs::exists(fs::path(dir) / "host" / fileName)) return fs::path(dir) / "host" / fileName;
     return fs::path(builtPath);
 }
 

@@ -114,7 +114,8 @@ private:
     bool monitorStarted_ = false;
 };
 
-// A handheld module of this build: from TOVA_BIN_DIR when set, else where it was built.
+// A host module of this build (the pages' handhelds run host code): from TOVA_BIN_DIR/host
+// when set, else where it was built.
 std::filesystem::path BuiltModule(const char* fileName, const char* builtPath);
 using transfer_testing::ReadHostFile;
 using transfer_testing::WriteHostFile;

@@ -41,9 +41,9 @@ protected:
 
     tova::Machine& M() { return handheld_.M(); }
 
-    void InstallFlasher() {
-        std::ifstream in(BuiltFlasherModule(), std::ios::binary);
-        ASSERT_TRUE(in) << "no module at " << BuiltFlasherModule();
+    void InstallFlasher(FlasherBuild build) {
+        std::ifstream in(BuiltFlasherModule(build), std::ios::binary);
+        ASSERT_TRUE(in) << "no module at " << BuiltFlasherModule(build);
         std::vector<uint8_t> module{std::istreambuf_iterator<char>(in), {}};
         handheld_.PutFile(u"\\Windows\\StartUp\\Velkor.exe", module);
     }
@@ -62,9 +62,9 @@ protected:
 
     // Warm boot with everything in place; returns once the handheld is up again after the
     // flasher's reset.
-    void RunUpdate() {
+    void RunUpdate(FlasherBuild build) {
         handheld_.PutPackageSegmentFiles();
-        InstallFlasher();
+        InstallFlasher(build);
         WatchResetLine();
         M().Flash().ClearLog();
         before_ = M().Flash().ReadArray(0, kFlashBytes);
@@ -127,14 +127,22 @@ std::vector<std::string> OrderOfWrites(const std::vector<FlashOperation>& writes
     return order;
 }
 
-class FlasherUnderFaultsTest : public FlasherOnHandheldTest {
+// Run against either build of the flasher: the handheld runs the ARM one on its CPU.
+class FlasherUnderFaultsTest : public FlasherOnHandheldTest,
+                               public ::testing::WithParamInterface<FlasherBuild> {
 protected:
     static tova::MachineConfig Fragmented() {
         tova::MachineConfig config;
         config.faults.ramFragmentation = true;
+        config.armModules = GetParam() == FlasherBuild::kArm;
         return config;
     }
     FlasherUnderFaultsTest() : FlasherOnHandheldTest(Fragmented()) {}
+
+    void SetUp() override {
+        if (GetParam() == FlasherBuild::kArm && !HasArmFlasher())
+            GTEST_SKIP() << "this build has no ARM flasher (TOVA_BUILD_ARM=OFF)";
+    }
 
     static uint32_t OffsetOf(const char* name) {
         for (const SegmentEntry& s : kSegmentTable)
@@ -145,7 +153,7 @@ protected:
 
 // One whole update, with faults injected on the way: each failing write is retried and the
 // result is still exact.
-TEST_F(FlasherUnderFaultsTest, WritesTheNewRomThroughFaultsAndColdBootsIt) {
+TEST_P(FlasherUnderFaultsTest, WritesTheNewRomThroughFaultsAndColdBootsIt) {
     tova::hw::FlashModel& flash = M().Flash();
     flash.FailProgram(1, OffsetOf("SHELL") + 0x200000 - 4, 1);        // its last buffered write
     flash.FailProgram(0, OffsetOf("COREAPPS") + 0x200000 + 0x40, 1);  // in its third megabyte
@@ -153,7 +161,7 @@ TEST_F(FlasherUnderFaultsTest, WritesTheNewRomThroughFaultsAndColdBootsIt) {
     flash.FailProgram(1, OffsetOf("KERNEL") + 0x100000 + 0x80, 1);    // kernel piece 1.0-1.5
     flash.SetBusyDuring(1, 3);                                        // the high chip is slower
     const uint32_t launchesBefore = uint32_t(M().ShellLaunches().size());
-    RunUpdate();
+    RunUpdate(GetParam());
     ExpectNewRomInFlash();
 
     ASSERT_EQ(seen_.calls, 1);
@@ -203,6 +211,10 @@ TEST_F(FlasherUnderFaultsTest, WritesTheNewRomThroughFaultsAndColdBootsIt) {
                                         "KERNEL@0"}))
         << "a failing segment again from its start; of the kernel only the failing piece";
 }
+
+INSTANTIATE_TEST_SUITE_P(Build, FlasherUnderFaultsTest,
+                         ::testing::Values(FlasherBuild::kHost, FlasherBuild::kArm),
+                         [](const auto& info) { return info.param == FlasherBuild::kArm ? "arm" : "host"; });
 
 }  // namespace
 }  // namespace flasher_test

@@ -193,9 +193,12 @@ void ResetFlasherState(const ModelAddresses& model) {
     g_segmentBufferCount = 0;
 }
 
-fs::path BuiltFlasherModule() {
+fs::path BuiltFlasherModule(FlasherBuild build) {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    return dir ? fs::path(dir) / "Velkor.exe" : fs::path(VELKOR_MODULE_FILE);
+    if (build == FlasherBuild::kArm) return dir ? fs::path(dir) / "Velkor.exe" : fs::path(ARM_VELKOR_MODULE_FILE);
+    return dir ? fs::path(dir) / "host" / "Velkor.exe" : fs::path(VELKOR_MODULE_FILE);
 }
+
+bool HasArmFlasher() { return ARM_VELKOR_BUILT; }
 
 }  // namespace flasher_test

@@ -89,7 +89,14 @@ private:
 // area and reserved page chosen as start-up would choose them.
 void ResetFlasherState(const ModelAddresses& model);
 
+// The two builds of Velkor.exe: host code, loaded from the build's host folder, and the ARM
+// module of the program folder, which a handheld with MachineConfig::armModules runs on its
+// emulated CPU.
+enum class FlasherBuild { kHost, kArm };
+
 // Velkor.exe as the build made it.
-std::filesystem::path BuiltFlasherModule();
+std::filesystem::path BuiltFlasherModule(FlasherBuild build = FlasherBuild::kHost);
+// Whether this build made the ARM one (TOVA_BUILD_ARM).
+bool HasArmFlasher();
 
 }  // namespace flasher_test

@@ -18,7 +18,7 @@ namespace harlix_test {
 
 std::filesystem::path BuiltModulePath() {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    return dir ? std::filesystem::path(dir) / "HARLIX.DLL" : std::filesystem::path(HARLIX_MODULE_FILE);
+    return dir ? std::filesystem::path(dir) / "host" / "HARLIX.DLL" : std::filesystem::path(HARLIX_MODULE_FILE);
 }
 
 static std::filesystem::path FreshFolder() {

@@ -16,10 +16,11 @@
 
 namespace {
 
-// The program folder when the test runner names one, else where this build put the module.
+// The host build's folder of the program folder the test runner names, else where this
+// build put the module.
 std::string ModulePath() {
     const char* dir = std::getenv("TOVA_BIN_DIR");
-    return dir ? std::string(dir) + "/HARLIX.DLL" : std::string(HARLIX_MODULE_FILE);
+    return dir ? std::string(dir) + "/host/HARLIX.DLL" : std::string(HARLIX_MODULE_FILE);
 }
 
 std::vector<char> ReadWhole(const std::string& path) {
