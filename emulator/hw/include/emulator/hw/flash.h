@@ -291,6 +291,10 @@ private:
     void ConfirmErase(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferCount(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferData(unsigned chip, uint32_t word, uint16_t value);
+    // A data word for both chips of a buffered program; false when either chip is not
+    // simply waiting for one (the lanes then take it one by one).
+    bool TakeDataWord(uint32_t word, uint32_t value);
+    void ProgramBuffer(unsigned chip, uint32_t count);
     void RequestBuffer(unsigned chip, uint32_t word);
     void ConfirmBuffer(unsigned chip, uint32_t word, uint16_t value);
     void ProgramWord(unsigned chip, uint32_t word, uint16_t value);
