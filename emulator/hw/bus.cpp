@@ -6,21 +6,17 @@
 namespace tova::hw {
 namespace {
 
-// The access the current thread is making through a bus, so that a device's complaint can
+// The window the current thread is accessing through, so that a device's complaint can
 // name the bus address rather than its own offset.
-struct AccessContext {
-    uint32_t base;
-    const std::string* name;
-};
-thread_local const AccessContext* t_access = nullptr;
+thread_local const BusWindow* t_access = nullptr;
 
 class AccessScope {
 public:
-    explicit AccessScope(const AccessContext& context) : saved_(t_access) { t_access = &context; }
+    explicit AccessScope(const BusWindow& window) : saved_(t_access) { t_access = &window; }
     ~AccessScope() { t_access = saved_; }
 
 private:
-    const AccessContext* saved_;
+    const BusWindow* saved_;
 };
 
 // The window this thread found last: a guest runs through one window for long stretches.
@@ -39,7 +35,7 @@ void BusDevice::ReportGuestError(GuestErrorKind kind, bool write, uint32_t offse
     GuestError error{kind, write, offset, width, value, {}, std::move(detail)};
     if (t_access) {
         error.address = t_access->base + offset;
-        error.device = *t_access->name;
+        error.device = t_access->name;
     }
     guestErrors_->Record(std::move(error));
 }
@@ -115,8 +111,7 @@ uint32_t Bus::Read(uint32_t address, unsigned width) {
         guestErrors_.Record({GuestErrorKind::kUnmapped, false, address, width, 0, {}, {}});
         return 0;
     }
-    AccessContext context{w->base, &w->name};
-    AccessScope scope(context);
+    AccessScope scope(*w);
     return w->device->Read(address - w->base, width);
 }
 
@@ -127,8 +122,7 @@ void Bus::Write(uint32_t address, uint32_t value, unsigned width) {
         guestErrors_.Record({GuestErrorKind::kUnmapped, true, address, width, value, {}, {}});
         return;
     }
-    AccessContext context{w->base, &w->name};
-    AccessScope scope(context);
+    AccessScope scope(*w);
     w->device->Write(address - w->base, value, width);
 }
 
