@@ -28,6 +28,7 @@
 
 #include "shared/flash_map.h"
 #include "emulator/hw/bus.h"
+#include "emulator/hw/chunked_log.h"
 #include "emulator/hw/spin_lock.h"
 
 namespace tova::hw {
@@ -357,7 +358,7 @@ private:
     bool powerCutFired_ = false;  // set inside the lock, listeners run after it
     std::vector<std::function<void()>> powerCutListeners_;
     // FlashOperation packed: offset in the high half, then 24 bits of words, ok, chip, kind.
-    std::vector<uint64_t> operations_;
+    ChunkedLog<uint64_t> operations_;
     std::vector<FlashNote> notes_;
     std::vector<FlashBusWrite> busWrites_;
     std::array<uint64_t, kFlashNoteKinds> noteCounts_{};
