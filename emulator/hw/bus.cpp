@@ -104,11 +104,15 @@ bool Bus::CheckIrregular(uint32_t& address, unsigned width, bool write, uint32_t
     return true;
 }
 
+void Bus::RecordUnmapped(bool write, uint32_t address, unsigned width, uint32_t value) {
+    guestErrors_.Record({GuestErrorKind::kUnmapped, write, address, width, value, {}, {}});
+}
+
 uint32_t Bus::Read(uint32_t address, unsigned width) {
     if (!Check(address, width, false, 0)) return 0;
     const BusWindow* w = Find(address);
-    if (!w) {
-        guestErrors_.Record({GuestErrorKind::kUnmapped, false, address, width, 0, {}, {}});
+    if (!w) [[unlikely]] {
+        RecordUnmapped(false, address, width, 0);
         return 0;
     }
     AccessScope scope(*w);
@@ -118,8 +122,8 @@ uint32_t Bus::Read(uint32_t address, unsigned width) {
 void Bus::Write(uint32_t address, uint32_t value, unsigned width) {
     if (!Check(address, width, true, value)) return;
     const BusWindow* w = Find(address);
-    if (!w) {
-        guestErrors_.Record({GuestErrorKind::kUnmapped, true, address, width, value, {}, {}});
+    if (!w) [[unlikely]] {
+        RecordUnmapped(true, address, width, value);
         return;
     }
     AccessScope scope(*w);
