@@ -24,6 +24,12 @@ HANDLE CreateNewHandheldFile(LPCWSTR path) {
                           nullptr);
 }
 
+// A pause of the copy's rhythm. At clock scale 0 it is no pause at all: yielding the
+// processor after every chunk would hand it to whatever else runs on a busy machine.
+void Pause(uint64_t ms) {
+    if (tova::ScaledMs(ms).count() > 0) tova::ScaledSleep(ms);
+}
+
 std::unique_ptr<uint8_t[]> AllocateCopyBuffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kCopyBufferBytes]);
 }
@@ -109,7 +115,7 @@ int CopySegmentToDevice(tova::sys::ReadOnlyFile& packageFile, ui::MessageTarget&
         }
         window.PostMessage(WM_UPD_FILE_PROGRESS, 0,
                            ui::LPARAM(uint64_t(copied) * 100 / byteCount));
-        tova::ScaledSleep(kPauseAfterChunkMs);
+        Pause(kPauseAfterChunkMs);
         copied += DWORD(got);
     }
     buffer.reset();
@@ -156,9 +162,9 @@ int CopySegments(ui::MessageTarget& window) {
         if (CopySegmentToDevice(package, window, segment.size, segment.devicePath) != 0) return 0;
         window.PostMessage(WM_UPD_OVERALL_PROGRESS, 0, ui::LPARAM(segment.overallPercent));
         if (row + 1 < kSegmentCount - 1)
-            tova::ScaledSleep(kPauseAfterSegmentMs);
+            Pause(kPauseAfterSegmentMs);
         else if (row + 1 == kSegmentCount - 1)
-            tova::ScaledSleep(kPauseAfterMisc3Ms);
+            Pause(kPauseAfterMisc3Ms);
     }
     return 1;
 }

@@ -6,21 +6,17 @@
 namespace tova::hw {
 namespace {
 
-// The access the current thread is making through a bus, so that a device's complaint can
+// The window the current thread is accessing through, so that a device's complaint can
 // name the bus address rather than its own offset.
-struct AccessContext {
-    uint32_t base;
-    const std::string* name;
-};
-thread_local const AccessContext* t_access = nullptr;
+thread_local const BusWindow* t_access = nullptr;
 
 class AccessScope {
 public:
-    explicit AccessScope(const AccessContext& context) : saved_(t_access) { t_access = &context; }
+    explicit AccessScope(const BusWindow& window) : saved_(t_access) { t_access = &window; }
     ~AccessScope() { t_access = saved_; }
 
 private:
-    const AccessContext* saved_;
+    const BusWindow* saved_;
 };
 
 // The window this thread found last: a guest runs through one window for long stretches.
@@ -39,7 +35,7 @@ void BusDevice::ReportGuestError(GuestErrorKind kind, bool write, uint32_t offse
     GuestError error{kind, write, offset, width, value, {}, std::move(detail)};
     if (t_access) {
         error.address = t_access->base + offset;
-        error.device = *t_access->name;
+        error.device = t_access->name;
     }
     guestErrors_->Record(std::move(error));
 }
@@ -63,7 +59,8 @@ void Bus::Map(uint32_t base, uint32_t size, BusDevice& device, std::string name)
     tables_.push_back(std::move(table));
 }
 
-const BusWindow* Bus::Find(uint32_t address) const {
+// Every access looks its window up: inline, so that the hint costs a compare or two.
+[[gnu::always_inline]] inline const BusWindow* Bus::Find(uint32_t address) const {
     const WindowTable* table = windows_.load(std::memory_order_acquire);
     if (!table) return nullptr;
     if (t_hint.table == table && t_hint.index < table->size()) {
@@ -107,27 +104,29 @@ bool Bus::CheckIrregular(uint32_t& address, unsigned width, bool write, uint32_t
     return true;
 }
 
+void Bus::RecordUnmapped(bool write, uint32_t address, unsigned width, uint32_t value) {
+    guestErrors_.Record({GuestErrorKind::kUnmapped, write, address, width, value, {}, {}});
+}
+
 uint32_t Bus::Read(uint32_t address, unsigned width) {
     if (!Check(address, width, false, 0)) return 0;
     const BusWindow* w = Find(address);
-    if (!w) {
-        guestErrors_.Record({GuestErrorKind::kUnmapped, false, address, width, 0, {}, {}});
+    if (!w) [[unlikely]] {
+        RecordUnmapped(false, address, width, 0);
         return 0;
     }
-    AccessContext context{w->base, &w->name};
-    AccessScope scope(context);
+    AccessScope scope(*w);
     return w->device->Read(address - w->base, width);
 }
 
 void Bus::Write(uint32_t address, uint32_t value, unsigned width) {
     if (!Check(address, width, true, value)) return;
     const BusWindow* w = Find(address);
-    if (!w) {
-        guestErrors_.Record({GuestErrorKind::kUnmapped, true, address, width, value, {}, {}});
+    if (!w) [[unlikely]] {
+        RecordUnmapped(true, address, width, value);
         return;
     }
-    AccessContext context{w->base, &w->name};
-    AccessScope scope(context);
+    AccessScope scope(*w);
     w->device->Write(address - w->base, value, width);
 }
 

@@ -96,6 +96,7 @@ void FlashModel::Write(uint32_t offset, uint32_t value, unsigned width) {
     {
         std::lock_guard lock(mutex_);
         if (busWrites_.size() < kKeptBusWrites) busWrites_.push_back({offset, value, width});
+        if (width == 4 && TakeDataWord(word, value)) return;
         if (width == 1) {
             // A x16 chip has no byte enables: what it would latch is undefined.
             Note(FlashNoteKind::kBadAccess, (offset >> 1) & 1, word, uint16_t(value));
@@ -117,6 +118,20 @@ void FlashModel::Write(uint32_t offset, uint32_t value, unsigned width) {
     if (width == 1)
         ReportGuestError(GuestErrorKind::kDeviceAccess, true, offset, 1, value,
                          "byte write to 16-bit flash ignored");
+}
+
+// Most writes of a flashing are the data words of buffered programs, the same state for
+// both chips: they are taken here in one step. Anything else (a chip busy or elsewhere in
+// its sequence, the power gone) goes through each lane's state machine.
+HOT_PATH bool FlashModel::TakeDataWord(uint32_t word, uint32_t value) {
+    Chip& low = chips_[0];
+    Chip& high = chips_[1];
+    if (low.mode != Mode::kBufferData || high.mode != Mode::kBufferData || powerCut_ ||
+        IsBusy(low) || IsBusy(high))
+        return false;
+    TakeBufferData(0, word, uint16_t(value));
+    TakeBufferData(1, word, uint16_t(value >> 16));
+    return true;
 }
 
 uint16_t FlashModel::ReadLane(unsigned chipIndex, uint32_t word) {
@@ -252,7 +267,7 @@ void FlashModel::TakeBufferCount(unsigned chipIndex, uint32_t word, uint16_t val
     chip.mode = Mode::kBufferData;
 }
 
-void FlashModel::TakeBufferData(unsigned chipIndex, uint32_t word, uint16_t value) {
+HOT_PATH void FlashModel::TakeBufferData(unsigned chipIndex, uint32_t word, uint16_t value) {
     Chip& chip = chips_[chipIndex];
     uint32_t window = word & ~(kFlashBufferWords - 1);
     if (chip.bufferWritten == 0) chip.bufferWindow = window;
@@ -287,6 +302,8 @@ void FlashModel::ConfirmBuffer(unsigned chipIndex, uint32_t word, uint16_t value
     if (chip.locked[block]) {
         chip.errors |= kFlashStatusProgramError | kFlashStatusLocked;
         ok = false;
+    } else if (chip.programFaults.empty() && chip.stuckBits.empty()) {
+        ProgramBuffer(chipIndex, toProgram);  // no knob on this chip: the common case
     } else {
         uint32_t programmed = 0;
         for (uint32_t i = 0; i < kFlashBufferWords && programmed < toProgram; ++i) {
@@ -304,6 +321,24 @@ void FlashModel::ConfirmBuffer(unsigned chipIndex, uint32_t word, uint16_t value
     Log(FlashOperationKind::kBufferedProgram, chipIndex, ok, first * 4, toProgram);
     chip.mode = Mode::kReadStatus;
     StartBusy(chip, chip.timing.programPolls, chip.timing.bufferTime);
+}
+
+// The first `count` words the buffer holds into the array, with no fault or stuck bit to
+// mind. The window lies in one block.
+void FlashModel::ProgramBuffer(unsigned chipIndex, uint32_t count) {
+    Chip& chip = chips_[chipIndex];
+    uint8_t* cell = &cells_[size_t(chip.bufferWindow) * 4 + chipIndex * 2];
+    uint32_t programmed = 0;
+    for (uint32_t i = 0; i < kFlashBufferWords && programmed < count; ++i, cell += 4) {
+        if (!chip.bufferUsed[i]) continue;
+        ++programmed;
+        // Programming only turns ones into zeros: the inverted cells only gain ones.
+        uint16_t inverted = uint16_t(~chip.bufferData[i]);
+        cell[0] |= uint8_t(inverted);
+        cell[1] |= uint8_t(inverted >> 8);
+    }
+    touched_[chip.bufferWindow / kFlashBlockWords] = true;
+    dirty_[chip.bufferWindow / kFlashBlockWords] = true;
 }
 
 void FlashModel::ProgramWord(unsigned chipIndex, uint32_t word, uint16_t value) {

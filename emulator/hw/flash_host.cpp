@@ -302,10 +302,11 @@ std::vector<FlashOperation> FlashModel::Operations() const {
     std::lock_guard lock(mutex_);
     std::vector<FlashOperation> operations;
     operations.reserve(operations_.size());
-    for (uint64_t packed : operations_)
+    operations_.ForEach([&](uint64_t packed) {
         operations.push_back(FlashOperation{FlashOperationKind(packed & 7), uint8_t(packed >> 3 & 1),
                                             bool(packed >> 4 & 1), uint32_t(packed >> 32),
                                             uint32_t(packed >> 8 & 0xFFFFFF)});
+    });
     return operations;
 }
 

@@ -54,6 +54,8 @@ int IdleLimitMs() {
 // Waits for the first byte of the next request; false when none came within the idle time.
 // Only called between calls, so a call in progress never counts as idle.
 bool AwaitRequest(int fd) {
+    // Without a limit the receive itself waits: a poll first would only cost a call.
+    if (IdleLimitMs() < 0) return true;
     for (;;) {
         pollfd wait{fd, POLLIN, 0};
         int ready = ::poll(&wait, 1, IdleLimitMs());

@@ -93,6 +93,7 @@ void* FileTable::Create(ObjectStore& store, const char16_t* path, uint32_t acces
         if (!(access & GENERIC_WRITE)) flags = (flags & ~O_RDONLY) | O_RDWR;
     }
     int fd = ::open(host->c_str(), flags, 0644);
+    store.Recount();  // a truncation, or the host's own changes before the handheld looks
     if (fd < 0) {
         *error = (errno == EMFILE || errno == ENFILE) ? ERROR_TOO_MANY_OPEN_FILES : ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
@@ -136,8 +137,9 @@ uint32_t FileTable::Delete(ObjectStore& store, const char16_t* path) {
     for (const auto& [handle, file] : open_)
         if (file->host == *host) return kErrorSharingViolation;
     std::error_code ec;
-    if (!fs::remove(*host, ec)) return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
+    bool removed = fs::remove(*host, ec);
+    store.Recount();
+    return removed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 void FileTable::CloseAll() {

@@ -110,7 +110,7 @@ std::optional<fs::path> ObjectStore::PlaceFor(std::u16string_view path) const {
     return NewEntry(*parent, parts->back());
 }
 
-uint64_t ObjectStore::UsedBytes() const {
+uint64_t ObjectStore::CountFolder() const {
     uint64_t used = 0;
     std::error_code ec;
     fs::recursive_directory_iterator it(root_, ec), end;
@@ -123,11 +123,21 @@ uint64_t ObjectStore::UsedBytes() const {
     return used;
 }
 
-bool ObjectStore::HasRoomFor(uint64_t bytes) const {
-    if (capacity_ == kUnlimited || bytes == 0) return true;
-    uint64_t used = UsedBytes();
-    return used <= capacity_ && bytes <= capacity_ - used;
+uint64_t ObjectStore::UsedBytes() {
+    std::lock_guard growing(growth_);
+    countStale_.store(false, std::memory_order_relaxed);
+    counted_ = CountFolder();
+    return counted_;
 }
+
+bool ObjectStore::HasRoomFor(uint64_t bytes) {
+    if (capacity_ == kUnlimited || bytes == 0) return true;
+    // A Recount that comes during the walk leaves the flag set for the next check.
+    if (countStale_.exchange(false, std::memory_order_acq_rel)) counted_ = CountFolder();
+    return counted_ <= capacity_ && bytes <= capacity_ - counted_;
+}
+
+void ObjectStore::Grew(uint64_t bytes) { counted_ += bytes; }
 
 bool ObjectStore::Exists(std::u16string_view path) const { return Find(path).has_value(); }
 
@@ -169,6 +179,8 @@ bool ObjectStore::WriteFile(std::u16string_view path, const std::vector<uint8_t>
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    Recount();
     return static_cast<bool>(out);
 }
 
@@ -176,7 +188,9 @@ bool ObjectStore::RemoveFile(std::u16string_view path) {
     auto host = Find(path);
     std::error_code ec;
     if (!host || !fs::is_regular_file(*host, ec)) return false;
-    return fs::remove(*host, ec);
+    bool removed = fs::remove(*host, ec);
+    Recount();
+    return removed;
 }
 
 bool ObjectStore::MakeFolders(std::u16string_view path) {
@@ -229,6 +243,7 @@ void ObjectStore::Wipe() {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root_, ec)) fs::remove_all(entry.path(), ec);
+    Recount();
 }
 
 }  // namespace tova

@@ -81,6 +81,33 @@ TEST_F(StoreCapacityTest, AWritePastTheCapacityFailsAndWritesNothing) {
     ASSERT_TRUE(CloseHandle(file));
 }
 
+// The store counts its folder once and then advances the count by each growth: writes in
+// small pieces, through two files at once, still stop exactly at the capacity, and a file
+// deleted gives its room back to a file still open.
+TEST_F(StoreCapacityTest, ManySmallGrowthsStopExactlyAtTheCapacity) {
+    LeaveRoom(100);
+    HANDLE first = Open(u"\\Temp\\first.bin");
+    HANDLE second = Open(u"\\Temp\\second.bin");
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    const char piece[10] = {};
+    DWORD done = 0;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(WriteFile(first, piece, 10, &done, nullptr)) << "piece " << i;
+        ASSERT_TRUE(WriteFile(second, piece, 10, &done, nullptr)) << "piece " << i;
+    }
+    EXPECT_FALSE(WriteFile(first, piece, 1, &done, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+    EXPECT_FALSE(WriteFile(second, piece, 1, &done, nullptr));
+
+    ASSERT_TRUE(CloseHandle(first));
+    ASSERT_TRUE(DeleteFileW(u"\\Temp\\first.bin"));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFile(second, piece, 10, &done, nullptr)) << "piece " << i;
+    EXPECT_FALSE(WriteFile(second, piece, 1, &done, nullptr));
+    ASSERT_TRUE(CloseHandle(second));
+    EXPECT_EQ(M().Store().UsedBytes(), M().Store().Capacity());
+}
+
 TEST_F(StoreCapacityTest, SetEndOfFileGrowingPastTheCapacityFails) {
     HANDLE file = Open(u"\\Temp\\grow.bin");
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

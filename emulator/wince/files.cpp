@@ -18,12 +18,13 @@ namespace {
 constexpr uint64_t kLargestFile = 0xFFFFFFFEu;
 
 // Whether the open file may grow to `end` bytes: the object store has a capacity. Call with
-// the store's growth lock held.
-bool RoomToGrow(PlatformCall& call, const OpenFile& file, uint64_t end) {
+// the store's growth lock held. `growth` is what the file grows by (0 when it does not).
+bool RoomToGrow(PlatformCall& call, const OpenFile& file, uint64_t end, uint64_t* growth) {
     struct stat info {};
     if (::fstat(file.fd, &info) != 0) return false;
     uint64_t size = static_cast<uint64_t>(info.st_size);
-    return end <= size || call->Store().HasRoomFor(end - size);
+    *growth = end > size ? end - size : 0;
+    return *growth == 0 || call->Store().HasRoomFor(*growth);
 }
 
 std::shared_ptr<OpenFile> FileOf(PlatformCall& call, HANDLE handle) {
@@ -120,7 +121,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
     // Nothing of a write that does not fit is written.
     auto growing = call->Store().LockGrowth();
-    if (!RoomToGrow(call, *file, file->position + nNumberOfBytesToWrite)) {
+    uint64_t growth = 0;
+    if (!RoomToGrow(call, *file, file->position + nNumberOfBytesToWrite, &growth)) {
         SetThreadError(ERROR_DISK_FULL);
         return FALSE;
     }
@@ -131,6 +133,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                              static_cast<off_t>(file->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            call->Store().Recount();  // it grew by some part of `growth`
             file->position += done;
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
             SetThreadError(ERROR_NOT_ENOUGH_MEMORY);
@@ -138,6 +141,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
         }
         done += static_cast<DWORD>(n);
     }
+    call->Store().Grew(growth);
     file->position += done;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
     SetThreadError(ERROR_SUCCESS);
@@ -154,11 +158,14 @@ BOOL SetEndOfFile(HANDLE hFile) {
     }
     std::lock_guard lock(file->mutex);
     auto growing = call->Store().LockGrowth();
-    if (!RoomToGrow(call, *file, file->position)) {
+    uint64_t growth = 0;
+    if (!RoomToGrow(call, *file, file->position, &growth)) {
         SetThreadError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (::ftruncate(file->fd, static_cast<off_t>(file->position)) != 0) {
+    int cut = ::ftruncate(file->fd, static_cast<off_t>(file->position));
+    call->Store().Recount();  // a file made shorter gives its room back
+    if (cut != 0) {
         SetThreadError(ERROR_ACCESS_DENIED);
         return FALSE;
     }

@@ -4,6 +4,7 @@
 // is refused.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -37,13 +38,24 @@ public:
 
     // The store lives in the handheld's RAM: its files together never hold more than its
     // capacity. Whatever makes a file larger asks first, one growth at a time.
+    //
+    // Counting the folder costs a walk of every file, too much for each chunk a copy
+    // writes, so the store keeps the count and advances it by each growth it allows. Only
+    // the handheld changes its RAM; the count is taken from the folder again after anything
+    // else may have changed sizes (a file opened, replaced or deleted, a size set) and
+    // whenever UsedBytes counts it.
     uint64_t Capacity() const { return capacity_; }
-    // The bytes of every file below the root.
-    uint64_t UsedBytes() const;
+    // The bytes of every file below the root, counted now.
+    uint64_t UsedBytes();
     // Held while a file grows: checking room and growing are one step for every writer.
     std::unique_lock<std::mutex> LockGrowth() { return std::unique_lock(growth_); }
     // Whether files may grow by `bytes` more; call with LockGrowth held.
-    bool HasRoomFor(uint64_t bytes) const;
+    bool HasRoomFor(uint64_t bytes);
+    // A file grew by `bytes` after HasRoomFor allowed it; call with LockGrowth held.
+    void Grew(uint64_t bytes);
+    // Sizes may have changed other than by a growth the store allowed: the next check
+    // counts the folder. Any thread, any lock.
+    void Recount() { countStale_.store(true, std::memory_order_release); }
 
     // The host file for an existing handheld path, nullopt if it does not exist or the
     // path is refused.
@@ -74,10 +86,14 @@ public:
 private:
     std::optional<std::filesystem::path> Walk(const std::vector<std::u16string>& parts,
                                               size_t count) const;
+    uint64_t CountFolder() const;
+
     std::filesystem::path root_;
     uint64_t capacity_;
     mutable std::mutex mutex_;
     std::mutex growth_;
+    uint64_t counted_ = 0;                   // guarded by growth_
+    std::atomic<bool> countStale_{true};     // counted_ must be taken from the folder
 };
 
 }  // namespace tova

@@ -85,6 +85,8 @@ private:
     bool Check(uint32_t& address, unsigned width, bool write, uint32_t value);
     [[gnu::cold]] bool CheckIrregular(uint32_t& address, unsigned width, bool write, uint32_t value);
     const BusWindow* Find(uint32_t address) const;
+    // Out of the accesses' way: building the record would cost every access its frame.
+    [[gnu::cold, gnu::noinline]] void RecordUnmapped(bool write, uint32_t address, unsigned width, uint32_t value);
 
     std::mutex mapMutex_;  // one change of the table at a time
     std::vector<std::unique_ptr<const WindowTable>> tables_;  // every one published

@@ -28,6 +28,7 @@
 
 #include "shared/flash_map.h"
 #include "emulator/hw/bus.h"
+#include "emulator/hw/chunked_log.h"
 #include "emulator/hw/spin_lock.h"
 
 namespace tova::hw {
@@ -291,6 +292,10 @@ private:
     void ConfirmErase(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferCount(unsigned chip, uint32_t word, uint16_t value);
     void TakeBufferData(unsigned chip, uint32_t word, uint16_t value);
+    // A data word for both chips of a buffered program; false when either chip is not
+    // simply waiting for one (the lanes then take it one by one).
+    bool TakeDataWord(uint32_t word, uint32_t value);
+    void ProgramBuffer(unsigned chip, uint32_t count);
     void RequestBuffer(unsigned chip, uint32_t word);
     void ConfirmBuffer(unsigned chip, uint32_t word, uint16_t value);
     void ProgramWord(unsigned chip, uint32_t word, uint16_t value);
@@ -353,7 +358,7 @@ private:
     bool powerCutFired_ = false;  // set inside the lock, listeners run after it
     std::vector<std::function<void()>> powerCutListeners_;
     // FlashOperation packed: offset in the high half, then 24 bits of words, ok, chip, kind.
-    std::vector<uint64_t> operations_;
+    ChunkedLog<uint64_t> operations_;
     std::vector<FlashNote> notes_;
     std::vector<FlashBusWrite> busWrites_;
     std::array<uint64_t, kFlashNoteKinds> noteCounts_{};
