@@ -245,10 +245,14 @@ void LinkServer::Impl::Serve(Connection* connection) {
             if (outcome == RequestOutcome::kProtocolError) counters.ProtocolError();
             if (outcome != RequestOutcome::kReply || !rapi::wire::SendFrame(fd, reply)) break;
         }
-        // Drop our share of the session before the connection counts as finished: the
-        // last connection of a session closes its handles here.
+        // The session is let go before the client can see this connection end, so that a
+        // desktop whose last connection closed finds the files it held closed. Released
+        // outside our lock: closing its handles takes the machine's.
+        const uint64_t token = session->Token();
+        session.reset();
         std::lock_guard lock(mutex);
-        if (session.use_count() == 1) sessions.erase(session->Token());
+        if (auto found = sessions.find(token); found != sessions.end() && found->second.expired())
+            sessions.erase(found);
     }
     std::lock_guard lock(mutex);
     ::shutdown(fd, SHUT_RDWR);

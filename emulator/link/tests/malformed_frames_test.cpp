@@ -17,6 +17,7 @@
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "platform/rapi/wire.h"
+#include "platform/wince/api.h"
 
 namespace {
 
@@ -179,6 +180,36 @@ TEST_F(BadGreetings, AClientThatVanishesMidCallLeavesTheServerServing) {
     }  // closed without reading the replies
     CEOSVERSIONINFO info{};
     EXPECT_TRUE(CeGetVersionEx(&info));
+}
+
+class SessionEnd : public MalformedFrames {};
+
+// A desktop that sees its last connection end may at once open again what that session held:
+// the server releases the session (closing its handles) before the client can see the close.
+TEST_F(SessionEnd, ItsHandlesAreClosedBeforeTheClientSeesTheConnectionEnd) {
+    auto exclusiveOpen = [&] {
+        bool opened = false;
+        handheld_->Machine().RunDeviceCall([&] {
+            HANDLE h = CreateFileW(u"\\Temp\\Held.bin", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            opened = h != INVALID_HANDLE_VALUE;
+            if (opened) CloseHandle(h);
+        });
+        return opened;
+    };
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        RawConnection raw(handheld_->Server().Port());
+        raw.Send(Hello());
+        ASSERT_TRUE(raw.Greeted());
+        raw.Send(Framed(PayloadWriter(Command::kCreateFile)
+                            .String(u"\\Temp\\Held.bin")
+                            .U32(GENERIC_WRITE).U32(0).U32(OPEN_ALWAYS).U32(FILE_ATTRIBUTE_NORMAL)
+                            .Payload()));
+        raw.EndSending();
+        ASSERT_TRUE(raw.ClosedByServer());
+        ASSERT_TRUE(exclusiveOpen()) << "the ended session still holds the file";
+    }
 }
 
 class ServerLimits : public MalformedFrames {};
