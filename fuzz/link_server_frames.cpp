@@ -7,6 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "booted_handheld.h"
 #include "emulator/link/link_server.h"
 
@@ -27,10 +31,33 @@ int Connect(uint16_t port) {
     return fd;
 }
 
+// Threads of this process now (the kernel's count: a thread that has ended is gone from it
+// even before anyone joins it).
+size_t ThreadCount() {
+    std::error_code ec;
+    size_t count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec))
+        ++count;
+    return count;
+}
+
+// The server's thread for a connection still ends after the client has seen the close.
+// libFuzzer checks for leaks right after an input, and a check that meets a thread on its
+// way out reports what that thread is still releasing; so each input waits for the
+// threads it started to be gone (a thread that stays, such as one the handheld started
+// for good, costs one wait and is counted from the next input on).
+void AwaitThreadsEnded(size_t before) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (ThreadCount() > before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    int fd = Connect(Server().Port());
+    const uint16_t port = Server().Port();
+    const size_t threadsBefore = ThreadCount();
+    int fd = Connect(port);
     // The replies are small next to the socket's buffers, so everything is sent first.
     size_t sent = 0;
     while (sent < size) {
@@ -43,5 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
     }
     ::close(fd);
+    AwaitThreadsEnded(threadsBefore);
     return 0;
 }
