@@ -194,6 +194,9 @@ TEST_F(LinkFaultsTest, WritesSideBySideNeverOvershootTheCount) {
     std::thread a(writer, u"\\Temp\\A.bin"), b(writer, u"\\Temp\\B.bin");
     a.join();
     b.join();
+    // The pull closes the other writer's connection while the handheld may still be
+    // writing its last chunk: that write ends on the handheld after its desktop gave up.
+    ASSERT_TRUE(WaitFor([&] { return Server().Stats().fileCallsInProgress == 0; }));
     auto size = [&](const char16_t* path) {
         auto bytes = Machine().Store().ReadFile(path);
         return bytes ? bytes->size() : 0;
